@@ -1,0 +1,68 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Socket errors are numbered as Windows Sockets numbers them (10000 + the BSD
+// errno), so every logged number matches what operators know from the field.
+namespace WsaError {
+constexpr int Access = 10013;          // EACCES
+constexpr int Fault = 10014;           // EFAULT
+constexpr int Invalid = 10022;         // EINVAL
+constexpr int TooManySockets = 10024;  // EMFILE
+constexpr int WouldBlock = 10035;      // EWOULDBLOCK
+constexpr int MessageSize = 10040;     // EMSGSIZE, datagram longer than asked for
+constexpr int AddressFamily = 10047;   // EAFNOSUPPORT
+constexpr int AddressInUse = 10048;    // EADDRINUSE
+constexpr int AddressNotAvail = 10049; // EADDRNOTAVAIL
+constexpr int NetDown = 10050;         // ENETDOWN
+constexpr int NetUnreachable = 10051;  // ENETUNREACH
+constexpr int ConnectionReset = 10054; // ECONNRESET, and ICMP port unreachable on a datagram read
+constexpr int NoBufferSpace = 10055;   // ENOBUFS
+constexpr int ConnectionRefused = 10061; // ECONNREFUSED
+constexpr int HostUnreachable = 10065; // EHOSTUNREACH
+} // namespace WsaError
+
+using SocketHandle = int;
+constexpr SocketHandle InvalidSocket = -1;
+constexpr uint32_t InaddrNone = 0xFFFFFFFFu;
+
+// An IPv4 socket address: family 2, port and address in network byte order,
+// and the 8 filler bytes of the 16-byte form (never read).
+struct SockAddrIn {
+    uint16_t family = 0;
+    uint16_t port = 0;    // network byte order
+    uint32_t address = 0; // network byte order
+    uint8_t zero[8] = {};
+    bool SameEndpoint(const SockAddrIn& o) const { return port == o.port && address == o.address; }
+};
+
+// The socket services the transport needs, in place of Windows Sockets 2.
+// Every failing call leaves its error code for LastError() on the calling thread.
+class ISocketLayer {
+public:
+    virtual ~ISocketLayer() = default;
+    // Library start and release (WSAStartup/WSACleanup); POSIX needs neither.
+    virtual bool Startup() = 0;
+    virtual void Cleanup() = 0;
+    // An IPv4 UDP socket, or InvalidSocket.
+    virtual SocketHandle CreateUdpSocket() = 0;
+    // Binds to 0.0.0.0:port (port in host order); 0 or -1.
+    virtual int Bind(SocketHandle s, uint16_t port) = 0;
+    virtual int SendTo(SocketHandle s, const uint8_t* data, int length, const SockAddrIn& to) = 0;
+    // 1 when readable, 0 on time-out, -1 on error.
+    virtual int WaitReadable(SocketHandle s, int64_t timeoutMicroseconds) = 0;
+    // Reads one datagram of at most `capacity` bytes; a longer one is consumed
+    // and fails with WsaError::MessageSize. -1 on failure.
+    virtual int RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockAddrIn* from) = 0;
+    // Drops every datagram already queued on the socket.
+    virtual void DiscardPending(SocketHandle s) = 0;
+    virtual void Close(SocketHandle s) = 0;
+    virtual int LastError() = 0;
+    // Dotted IPv4 text to an address in network order, InaddrNone when rejected.
+    virtual uint32_t InetAddr(const std::string& text) = 0;
+    // The first IPv4 address of a host name, in network order.
+    virtual bool ResolveIPv4(const std::string& host, uint32_t& address) = 0;
+};
+
+// The real layer over POSIX sockets.
+ISocketLayer& PosixSockets();
