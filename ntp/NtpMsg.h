@@ -45,6 +45,10 @@ public:
     uint8_t m_leap = 0;
 };
 
+// The pseudo-random byte that Encode puts last into every timestamp, drawn
+// from a generator seeded with `calendarSeconds` (the same second, the same byte).
+uint8_t NtpNoiseByte(int64_t calendarSeconds);
+
 // Local date and time with milliseconds, "0" when Seconds is 0.
 std::string FormatNtpTimestamp(const NtpTimestamp& timestamp);
 // The text with blanks appended up to `width`; never cut.

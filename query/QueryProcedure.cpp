@@ -1,0 +1,76 @@
+#include "ntp/Format.h"
+#include "ui/ControlIds.h"
+#include "ui/TikkaraDlg.h"
+
+namespace {
+constexpr int QueryTimeoutSeconds = 2;
+constexpr int NtpPort = 123;
+} // namespace
+
+// One complete client exchange with the server in the server box, reported
+// into the log pane. Every way out leaves the controls enabled.
+void CTikkaraDlg::OnOK()
+{
+    if (m_monitorRunning != 0) {
+        // "&Stop": the worker notices, ends its run and restores the controls.
+        m_monitorRunning = 0;
+        m_window.EnableControl(IDC_GO, false);
+        return;
+    }
+
+    EnableControls(false);
+    m_window.SetText(IDC_LOG, "");
+
+    if (!IsPort123Mode() && !OpenSocket()) {
+        EnableControls(true);
+        return;
+    }
+    // A query that fails after opening its own socket closes it again, so
+    // failed queries never leave sockets behind.
+    auto fail = [&] {
+        if (!IsPort123Mode())
+            CloseSocket();
+        EnableControls(true);
+    };
+
+    if (!SetServer("")) {
+        fail();
+        return;
+    }
+    RememberServer();
+
+    if (IsPort123Mode())
+        AppendLog(Format("Querying host %s:%i from port %i\r\n", m_host.c_str(), m_port, NtpPort));
+    else if (m_port == NtpPort)
+        AppendLog(Format("Querying host %s from random port\r\n", m_host.c_str()));
+    else
+        AppendLog(Format("Querying host %s:%i from random port\r\n", m_host.c_str(), m_port));
+
+    CNtpMsg request;
+    if (m_window.IsChecked(IDC_SNTP))
+        request.m_transmit = NtpTimestamp{};
+    if (SendRequest(request) == -1) {
+        AppendLog("Socket Error while sending.");
+        fail();
+        return;
+    }
+
+    CNtpMsg reply;
+    if (!ReceiveReply(reply, QueryTimeoutSeconds, true)) {
+        fail();
+        return;
+    }
+
+    EnableControls(true);
+    AppendLog(FormatResultBox(reply));
+    AppendLog(Format("Packet size: %i bytes\r\n", m_receivedBytes));
+    AppendLog(reply.GetPacketContent());
+    AppendLog("\r\nTimestamps shown in local time zone:");
+    AppendLog(reply.GetTimeZoneText());
+
+    m_window.SetSelection(IDC_LOG, 0, 0);
+    m_window.ScrollCaret(IDC_LOG);
+
+    if (!IsPort123Mode())
+        CloseSocket();
+}

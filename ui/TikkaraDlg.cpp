@@ -1,0 +1,106 @@
+#include "ui/TikkaraDlg.h"
+
+#include "ui/ControlIds.h"
+#include "ui/MainDialogLayout.h"
+
+namespace {
+const char* const VersionText = "V 1.9.2";
+
+// The controls EnableControls switches, in the order it switches them.
+const int BusyControls[] = {IDC_SERVER, IDC_GO, IDC_SET_TIME, IDC_PORT123,
+                            IDC_AUTH,   IDC_SNTP, IDCANCEL,   IDC_CLEAR_LOG};
+
+LogFont MakeLogFont()
+{
+    LogFont font;
+    font.height = 6;
+    font.weight = 300; // light
+    font.charSet = 0;  // ANSI
+    font.pitchAndFamily = 49; // fixed pitch, modern family
+    font.faceName = "Courier";
+    return font;
+}
+} // namespace
+
+CTikkaraDlg::CTikkaraDlg(IWindow& window, ISocketLayer& sockets, IClock& clock)
+    : m_window(window), m_sockets(sockets), m_clock(clock)
+{
+}
+
+CTikkaraDlg::~CTikkaraDlg()
+{
+    // The dialog only ends once the worker has ended (see OnCancel); this
+    // join is a last guard and returns at once.
+    if (m_monitorThread.joinable())
+        m_monitorThread.join();
+}
+
+bool CTikkaraDlg::OnInitDialog()
+{
+    m_window.SetIcon(IDR_APP_ICON);
+    m_logo.Create(m_window, IDC_LOGO, IDB_LOGO);
+    m_window.SetControlFont(IDC_LOG, MakeLogFont());
+    m_monitorRunning = 0;
+    m_layout.Init(&m_window, nullptr, kMainDialogLayout, MainDialogLayoutRows);
+    m_window.SetText(IDC_STATUS, "");
+
+    // Only "&Quit\tESC", the last entry of the "&File" pop-up, stays.
+    const int entries = m_window.GetMenuItemCount(0);
+    for (int n = entries - 1; n > 0; --n)
+        m_window.DeleteMenuItem(0, 0);
+
+    m_window.ShowControl(IDC_AUTH, false);
+    m_window.ShowControl(IDC_SNTP, false);
+    return true;
+}
+
+void CTikkaraDlg::OnCommand(int id)
+{
+    switch (id) {
+    case IDOK: OnOK(); break;
+    case IDCANCEL: OnCancel(); break;
+    case IDC_GO: OnGo(); break;
+    case IDC_CLEAR_LOG: OnClearLog(); break;
+    case IDC_PORT123: OnSendFromPort123(); break;
+    case ID_FILE_QUIT: OnQuit(); break;
+    case ID_FILE_JITTER_MONITOR: OnJitterMonitor(); break;
+    default: break; // the remaining menu commands have no work behind them
+    }
+}
+
+void CTikkaraDlg::OnSize() { m_layout.Relayout(); }
+
+void CTikkaraDlg::OnShowWindow() { m_window.SetText(IDC_VERSION, VersionText); }
+
+void CTikkaraDlg::OnGo() { OnOK(); }
+
+void CTikkaraDlg::OnQuit() { OnCancel(); }
+
+void CTikkaraDlg::OnCancel()
+{
+    // The worker uses this object until its very end: ask it to stop and let
+    // its ending close the dialog, without waiting for it here.
+    if (m_monitorThread.joinable()) {
+        m_monitorRunning = 0;
+        m_closeRequested = true;
+        return;
+    }
+    m_window.EndDialog(IDCANCEL);
+}
+
+void CTikkaraDlg::EnableControls(bool enable)
+{
+    for (int id : BusyControls)
+        m_window.EnableControl(id, enable);
+    m_window.EnableMenuBarItem(0, enable);
+    m_window.SetFocusToDialog();
+}
+
+void CTikkaraDlg::RememberServer()
+{
+    const std::string text = m_window.GetText(IDC_SERVER);
+    if (text.empty())
+        return;
+    if (m_window.FindStringPrefix(IDC_SERVER, text) < 0)
+        m_window.InsertString(IDC_SERVER, 0, text);
+}
