@@ -1,6 +1,15 @@
-#include <cstdio>
-int main()
+// The program: the application object runs the main dialog on the Qt window
+// layer; when the dialog closes the program ends.
+#include "platform/qt/QtDialogWindow.h"
+#include "ui/ControlIds.h"
+#include "ui/TikkaraApp.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
 {
-    std::fputs("horolab: the window is not built yet.\n", stderr);
-    return 1;
+    QApplication app(argc, argv);
+    QtDialogWindow window(IDD_MAIN);
+    theApp.InitInstance(window);
+    return 0;
 }

@@ -3,7 +3,6 @@
 #include "ntp/Format.h"
 #include "ui/TikkaraDlg.h"
 
-
 namespace {
 
 struct Description {

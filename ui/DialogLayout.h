@@ -23,13 +23,19 @@ struct LayoutRule {
     LayoutConstraint bottom;
 };
 
-// Table-driven placement of a dialog's controls from their initial layout.
+// Table-driven placement of a dialog's controls. Every pass starts again
+// from the initial layout, so repeated size changes accumulate no error.
 class CDialogLayout {
 public:
+    enum ConstraintType : int32_t { None = 0, Offset = 1, Proportional = 2, KeepWidth = 3, KeepHeight = 4 };
+    enum Edge : int32_t { Left = 1, Top = 2, Right = 3, Bottom = 4, CentreX = 5, CentreY = 6 };
+
     // Records the initial rectangles; `rect` (or the client area when null)
-    // is the owner's initial client rectangle. The table is not copied.
+    // is the owner's initial client rectangle. The table is not copied and
+    // must outlive the layout. Always true.
     bool Init(IWindow* owner, const Rect* rect, const LayoutRule* table, int32_t count);
-    // Places every control again from the initial layout and the current client area.
+    // Places every control again from the initial layout and the current
+    // client area; does nothing before Init.
     void Relayout();
 
 private:
@@ -42,16 +48,20 @@ private:
         Rect rect;
         bool participates = false;
         bool overlapping = false;
+        bool exists = false; // a missing control is computed but never moved
     };
 
-    int32_t ComputeEdge(int32_t edge, const LayoutConstraint& c, int32_t own, const Computed& self) const;
+    void ComputeRow(int32_t i, const Rect& client);
+    void ApplyRow(int32_t i);
+    int32_t ComputeEdge(int32_t edge, const LayoutConstraint& c, const Item& item, const Rect& self,
+                        const Rect& client) const;
     Rect InitialRect(int32_t id) const;
-    Rect CurrentRect(int32_t id) const;
+    Rect CurrentRect(int32_t id, const Rect& client) const;
 
     IWindow* m_owner = nullptr;
     Rect m_initialClient;
     std::vector<Item> m_items;
     int32_t m_count = 0;
     std::vector<Computed> m_computed;
-    int32_t m_visible = 0;
+    int32_t m_visible = 0; // computed entries that lookups may see
 };

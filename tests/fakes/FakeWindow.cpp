@@ -1,5 +1,6 @@
 #include "fakes/FakeWindow.h"
 
+#include "res/Bitmaps.h"
 #include "ui/ControlIds.h"
 
 #include <algorithm>
@@ -179,7 +180,13 @@ void FakeWindow::CreateBitmapControl(int id, int bitmapId, const Rect& requested
     bitmapControlId = id;
     bitmapControlBitmap = bitmapId;
     bitmapPainter = painter;
-    m_controls[id].rect = requested;
+    bitmapControlRequested = requested;
+    // A bitmap control sizes itself to its bitmap at the requested top-left.
+    BitmapResource bitmap;
+    m_controls[id].rect = LoadBitmapResource(bitmapId, bitmap)
+                              ? Rect{requested.left, requested.top, requested.left + bitmap.width,
+                                     requested.top + bitmap.height}
+                              : requested;
 }
 
 void FakeWindow::EndDialog(int result) { Lock l(m_mutex); m_ended = result; }

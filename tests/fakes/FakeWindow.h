@@ -94,6 +94,7 @@ public:
     int bitmapControlId = 0;
     int bitmapControlBitmap = 0;
     IPaintHandler* bitmapPainter = nullptr;
+    Rect bitmapControlRequested;
 
 private:
     std::recursive_mutex m_mutex;

@@ -1,0 +1,12 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+// Appends "hh:mm:ss; deviation" with CR LF to the file at `path`, stamped
+// with the local time of day. The file is opened and closed for this one
+// line so other programs can read it during a run; failures lose the line
+// silently.
+void AppendJitterLine(const std::string& path, int32_t deviation);
+
+// The CSV line for a local time of day and a deviation, CR LF included.
+std::string FormatJitterLine(int hour, int minute, int second, int32_t deviation);

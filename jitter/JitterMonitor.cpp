@@ -1,0 +1,59 @@
+#include "jitter/JitterRun.h"
+#include "ui/ControlIds.h"
+#include "ui/TikkaraDlg.h"
+
+#include <system_error>
+
+void CTikkaraDlg::OnJitterMonitor()
+{
+    if (m_monitorRunning != 0) {
+        m_monitorRunning = 0; // a stop request
+        return;
+    }
+    // The previous worker has ended its run but is not joined yet.
+    if (m_monitorThread.joinable())
+        return;
+    EnableControls(false);
+    m_window.EnableControl(IDC_GO, true);
+    m_window.SetText(IDC_GO, "&Stop");
+    m_monitorRunning = 1;
+    try {
+        m_monitorThread = std::thread(JitterThreadProc, this);
+    } catch (const std::system_error&) {
+        // No thread to be had: back to idle rather than stuck in "&Stop".
+        m_monitorRunning = 0;
+        EnableControls(true);
+        m_window.SetText(IDC_GO, "&Go");
+    }
+}
+
+unsigned JitterThreadProc(CTikkaraDlg* dialog)
+{
+    dialog->RunJitterMonitor();
+    return 0;
+}
+
+void CTikkaraDlg::RunJitterMonitor()
+{
+    {
+        CJitterRun run(*this, m_window, m_clock);
+        run.Execute();
+    }
+    // The last touch of the dialog: from here on the interface thread may
+    // join this thread and close the dialog.
+    m_window.PostToUiThread([this] { OnMonitorThreadEnded(); });
+}
+
+void CTikkaraDlg::OnMonitorThreadEnded()
+{
+    // The worker has finished or is about to return from its last call.
+    if (m_monitorThread.joinable())
+        m_monitorThread.join();
+    if (m_closeRequested) {
+        m_window.EndDialog(IDCANCEL);
+        return;
+    }
+    // A "&Stop" pressed while the ending was re-enabling the controls
+    // disabled the button again after it had been enabled; idle means enabled.
+    m_window.EnableControl(IDC_GO, true);
+}

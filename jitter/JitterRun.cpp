@@ -1,0 +1,117 @@
+#include "jitter/JitterRun.h"
+
+#include "jitter/JitterLogFile.h"
+#include "ntp/NtpMsg.h"
+#include "ui/ControlIds.h"
+#include "ui/TikkaraDlg.h"
+
+CJitterRun::CJitterRun(CTikkaraDlg& dialog, IWindow& window, IClock& clock)
+    : m_dialog(dialog), m_window(window), m_clock(clock)
+{
+}
+
+bool CJitterRun::IsPort123Mode()
+{
+    // Read at every use: a failed bind during a recovery unchecks the box.
+    return m_window.IsChecked(IDC_PORT123);
+}
+
+void CJitterRun::Execute()
+{
+    m_window.SetText(IDC_LOG, "Jitter Monitor");
+    m_fileChosen = m_dialog.ChooseJitterLogFile(m_path);
+    // In port-123 mode the check box keeps the bound socket open.
+    if (!IsPort123Mode() && !m_dialog.OpenSocket()) {
+        AbortStart();
+        return;
+    }
+    // SetServer has told the operator why when it fails.
+    if (m_dialog.SetServer("")) {
+        m_stats = CJitterStats{};
+        m_lastPollTick = 0;
+        PollLoop();
+    }
+    End();
+}
+
+void CJitterRun::PollLoop()
+{
+    while (m_dialog.m_monitorRunning != 0) {
+        // Unsigned difference: still the elapsed time across the 2^32 wrap.
+        if (m_clock.GetTickCount() - m_lastPollTick < PollIntervalMs) {
+            m_clock.Sleep(CheckPauseMs);
+            continue;
+        }
+        if (Poll())
+            m_clock.Sleep(CheckPauseMs);
+    }
+}
+
+// One poll. False after a failed send: the recovery pauses have used up
+// the interval, so the next poll starts at once.
+bool CJitterRun::Poll()
+{
+    ShowStats();
+    m_lastPollTick = m_clock.GetTickCount();
+    ++m_stats.total;
+    CNtpMsg message; // stamped with the current time; the SNTP option is not applied
+    if (m_dialog.SendRequest(message) == -1) {
+        ++m_stats.bad;
+        Recover();
+        return false;
+    }
+    // The answer overwrites the request; its originate time is our transmit time.
+    if (m_dialog.ReceiveReply(message, AnswerTimeoutSeconds, true))
+        Record(message);
+    else
+        ++m_stats.bad;
+    return true;
+}
+
+void CJitterRun::Record(const CNtpMsg& answer)
+{
+    // Taken after ReceiveReply, which may have just set the clock.
+    const NtpTimestamp arrival = CNtpMsg().m_transmit;
+    const int32_t deviation =
+        JitterDeviation(answer.m_originate, answer.m_receive, answer.m_transmit, arrival);
+    m_stats.Update(deviation);
+    if (m_fileChosen)
+        AppendJitterLine(m_path, deviation);
+    ++m_stats.good;
+}
+
+void CJitterRun::Recover()
+{
+    m_dialog.CloseSocket();
+    m_clock.Sleep(RecoveryPauseMs);
+    if (!m_dialog.OpenSocket()) {
+        m_dialog.AppendLog("Socket Error. Could not re-open socket.");
+        m_clock.Sleep(RecoveryPauseMs);
+    }
+    if (IsPort123Mode())
+        m_dialog.BindLocalPort(LocalNtpPort);
+    m_dialog.SetServer(""); // a failure shows in the next send
+}
+
+void CJitterRun::ShowStats()
+{
+    m_window.SetText(IDC_LOG, FormatJitterStats(ShownIntervalSeconds, m_stats.good, m_stats.bad,
+                                                m_stats.total, m_stats.last, m_stats.min, m_stats.max,
+                                                m_stats.delta, m_stats.average));
+}
+
+void CJitterRun::AbortStart()
+{
+    m_dialog.EnableControls(true);
+    m_dialog.m_monitorRunning = 0;
+    m_window.SetText(IDC_GO, "&Go");
+}
+
+void CJitterRun::End()
+{
+    if (!IsPort123Mode())
+        m_dialog.CloseSocket();
+    m_dialog.EnableControls(true);
+    m_window.SetText(IDC_GO, "&Go");
+    m_dialog.m_monitorRunning = 0;
+}

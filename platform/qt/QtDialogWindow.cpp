@@ -1,0 +1,363 @@
+#include "platform/qt/QtDialogWindow.h"
+
+#include "platform/qt/QtFonts.h"
+#include "platform/qt/QtLogPane.h"
+#include "platform/qt/QtServerBox.h"
+#include "platform/qt/QtText.h"
+#include "platform/qt/QtUiCalls.h"
+#include "res/DialogTemplate.h"
+#include "ui/ControlIds.h"
+#include "ui/TikkaraDlg.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+const DialogTemplate& TemplateOrDie(int id)
+{
+    const DialogTemplate* dialog = FindDialogTemplate(id);
+    Q_ASSERT(dialog);
+    return *dialog;
+}
+
+Qt::Alignment StaticAlignment(uint32_t style)
+{
+    Qt::Alignment align = style & ControlStyle::AlignRight ? Qt::AlignRight : Qt::AlignLeft;
+    return align | (style & ControlStyle::CentreVertically ? Qt::AlignVCenter : Qt::AlignTop);
+}
+
+bool IsEnter(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
+
+} // namespace
+
+QtDialogWindow::QtDialogWindow(int templateId)
+    : QDialog(nullptr), m_units(DialogUnits::FromFont(DialogFont(TemplateOrDie(templateId))))
+{
+    const DialogTemplate& dialog = TemplateOrDie(templateId);
+    m_calls = new QtUiCalls(this);
+    setFont(DialogFont(dialog));
+    setWindowTitle(QString::fromLatin1(dialog.caption));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(false);
+
+    if (const MenuTemplate* menu = FindMenuTemplate(dialog.menuId))
+        BuildMenu(*menu);
+    m_client = new QWidget(this);
+    m_client->installEventFilter(this);
+    m_templateClient = QSize(m_units.X(dialog.cx), m_units.Y(dialog.cy));
+    BuildControls(dialog);
+    LockNormalSize();
+    resize(minimumSize());
+}
+
+QtDialogWindow::~QtDialogWindow() = default;
+
+void QtDialogWindow::BuildMenu(const MenuTemplate& menu)
+{
+    m_menuBar = new QMenuBar(this);
+    m_menuBar->setNativeMenuBar(false); // part of the window, as the template has it
+    for (const MenuPopupTemplate& popup : menu.popups) {
+        QMenu* items = m_menuBar->addMenu(QString::fromLatin1(popup.text));
+        for (const MenuItemTemplate& item : popup.items) {
+            if (item.separator) {
+                items->addSeparator();
+                continue;
+            }
+            // A tab in the text puts the rest in the shortcut column.
+            QAction* action = items->addAction(QString::fromLatin1(item.text));
+            const int id = item.id;
+            connect(action, &QAction::triggered, this, [this, id] { Command(id); });
+        }
+    }
+}
+
+void QtDialogWindow::BuildControls(const DialogTemplate& dialog)
+{
+    QWidget* previous = nullptr;
+    for (const ControlTemplate& control : dialog.controls) {
+        QWidget* widget = CreateControl(control);
+        AddControl(control.id, widget, control.style);
+        if (control.style & ControlStyle::TabStop) {
+            if (previous)
+                QWidget::setTabOrder(previous, widget);
+            previous = widget;
+        }
+    }
+}
+
+QWidget* QtDialogWindow::CreateControl(const ControlTemplate& c)
+{
+    const QString caption = QString::fromLatin1(c.caption);
+    const int id = c.id;
+    QRect place = m_units.ToPixels(c.x, c.y, c.cx, c.cy);
+    QWidget* widget = nullptr;
+    switch (c.kind) {
+    case ControlKind::GroupBox:
+        widget = new QGroupBox(caption, m_client);
+        break;
+    case ControlKind::ComboBox: {
+        auto* box = new QtServerBox(m_client, c.style & ControlStyle::LowerCase,
+                                    c.style & ControlStyle::AutoHScroll);
+        // The template's height includes the dropped list.
+        const int field = box->sizeHint().height();
+        const int item = std::max(1, box->fontMetrics().height());
+        box->setMaxVisibleItems(std::max(1, (place.height() - field) / item));
+        place.setHeight(field);
+        m_serverBox = box;
+        widget = box;
+        break;
+    }
+    case ControlKind::PushButton: {
+        auto* button = new QPushButton(caption, m_client);
+        button->setAutoDefault(false); // Enter presses the dialog's default button
+        if (c.style & ControlStyle::DefaultButton) {
+            button->setDefault(true);
+            m_defaultButton = id;
+        }
+        connect(button, &QPushButton::clicked, this, [this, id] { Command(id); });
+        widget = button;
+        break;
+    }
+    case ControlKind::CheckBox: {
+        auto* box = new QCheckBox(caption, m_client);
+        connect(box, &QCheckBox::clicked, this, [this, id] { Command(id); });
+        widget = box;
+        break;
+    }
+    case ControlKind::Edit:
+        m_logPane = new QtLogPane(m_client);
+        widget = m_logPane;
+        break;
+    case ControlKind::Static: {
+        auto* label = new QLabel(caption, m_client);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(StaticAlignment(c.style));
+        label->setWordWrap(!(c.style & ControlStyle::CentreVertically));
+        widget = label;
+        break;
+    }
+    }
+    widget->setGeometry(place);
+    if (!(c.style & ControlStyle::TabStop) && widget->focusPolicy() != Qt::NoFocus)
+        widget->setFocusPolicy(Qt::ClickFocus);
+    return widget;
+}
+
+void QtDialogWindow::AddControl(int id, QWidget* widget, uint32_t style)
+{
+    m_controls[id] = widget;
+    m_styles[id] = style;
+    widget->installEventFilter(this);
+    if (auto* combo = qobject_cast<QComboBox*>(widget); combo && combo->lineEdit())
+        combo->lineEdit()->installEventFilter(this);
+}
+
+QWidget* QtDialogWindow::Control(int id) const
+{
+    const auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+QString QtDialogWindow::ApplicationName()
+{
+    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
+// ---- Running the dialog
+
+void QtDialogWindow::Open(CTikkaraDlg& dialog)
+{
+    m_dialog = &dialog;
+    m_ended = false;
+    m_result = 0;
+    dialog.OnInitDialog();
+    if (!m_ended)
+        show();
+}
+
+int QtDialogWindow::DoModal(CTikkaraDlg& dialog)
+{
+    m_dialog = &dialog;
+    m_ended = false;
+    m_result = 0;
+    dialog.OnInitDialog();
+    if (!m_ended)
+        exec();
+    m_dialog = nullptr;
+    return m_result;
+}
+
+void QtDialogWindow::EndDialog(int result)
+{
+    m_calls->Run([&] {
+        m_result = result;
+        m_ended = true;
+        done(result); // hides the window and ends exec()
+    });
+}
+
+void QtDialogWindow::PostToUiThread(std::function<void()> call)
+{
+    m_calls->Post(std::move(call));
+}
+
+void QtDialogWindow::Command(int id)
+{
+    if (m_dialog && !m_ended)
+        m_dialog->OnCommand(id);
+}
+
+void QtDialogWindow::accept() { Command(IDOK); }
+void QtDialogWindow::reject() { Command(IDCANCEL); }
+
+// ---- Keys and window events
+
+void QtDialogWindow::PressDefaultButton()
+{
+    QWidget* button = Control(m_defaultButton);
+    if (button && button->isVisibleTo(this) && button->isEnabled())
+        Command(m_defaultButton);
+}
+
+bool QtDialogWindow::HandleDialogKey(const QKeyEvent* key)
+{
+    // An open drop-down list takes Enter and Escape for itself.
+    if (m_serverBox && m_serverBox->view()->isVisible())
+        return false;
+    if (IsEnter(key->key())) {
+        PressDefaultButton();
+        return true;
+    }
+    if (key->key() == Qt::Key_Escape) {
+        Command(IDCANCEL);
+        return true;
+    }
+    return false;
+}
+
+bool QtDialogWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && watched != m_client)
+        return HandleDialogKey(static_cast<QKeyEvent*>(event));
+    if (watched == m_client && event->type() == QEvent::Resize && m_dialog && !m_ended)
+        m_dialog->OnSize();
+    return QDialog::eventFilter(watched, event);
+}
+
+void QtDialogWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (!HandleDialogKey(event))
+        QDialog::keyPressEvent(event);
+}
+
+void QtDialogWindow::closeEvent(QCloseEvent* event)
+{
+    // The close box is the cancel command; only EndDialog closes.
+    if (!m_ended)
+        Command(IDCANCEL);
+    if (m_ended)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void QtDialogWindow::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    const int bar = m_menuBar ? m_menuBar->sizeHint().height() : 0;
+    if (m_menuBar)
+        m_menuBar->setGeometry(0, 0, width(), bar);
+    m_client->setGeometry(0, bar, width(), height() - bar);
+}
+
+void QtDialogWindow::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous() && m_dialog)
+        m_dialog->OnShowWindow();
+}
+
+void QtDialogWindow::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    if (!event->spontaneous() && m_dialog)
+        m_dialog->OnShowWindow();
+}
+
+// ---- Size: fixed frame, maximise and restore
+
+QMargins QtDialogWindow::FrameMargins() const
+{
+    const QRect frame = frameGeometry();
+    const QRect inner = geometry();
+    if (frame != inner)
+        return {inner.left() - frame.left(), inner.top() - frame.top(),
+                frame.right() - inner.right(), frame.bottom() - inner.bottom()};
+    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+    const int caption = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    return {border, caption + border, border, border};
+}
+
+void QtDialogWindow::LockNormalSize()
+{
+    const int bar = m_menuBar ? m_menuBar->sizeHint().height() : 0;
+    setFixedSize(m_templateClient.width(), m_templateClient.height() + bar);
+}
+
+void QtDialogWindow::UnlockSize()
+{
+    const QMargins m = FrameMargins();
+    setMinimumSize(std::max(0, CTikkaraDlg::MinTrackWidth - m.left() - m.right()),
+                   std::max(0, CTikkaraDlg::MinTrackHeight - m.top() - m.bottom()));
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+void QtDialogWindow::Maximise()
+{
+    UnlockSize();
+    showMaximized();
+    // Without a window manager nobody answers the request: place the window
+    // over the screen's work area ourselves.
+    QTimer::singleShot(250, this, [this] {
+        if (!isMaximized() || !screen())
+            return;
+        const QRect area = screen()->availableGeometry();
+        if (frameGeometry().size() != area.size() && frameGeometry() == geometry())
+            setGeometry(area);
+    });
+}
+
+void QtDialogWindow::Restore()
+{
+    showNormal();
+    LockNormalSize();
+}
+
+void QtDialogWindow::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    if (isMaximized())
+        UnlockSize();
+    else if (!isMinimized())
+        LockNormalSize();
+}

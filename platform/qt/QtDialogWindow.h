@@ -1,0 +1,138 @@
+#pragma once
+// The main dialog's window on Qt: widgets built from a dialog template and
+// its menu, found by control id, with their events routed to the dialog like
+// its event table says. Every IWindow operation may be called from any
+// thread; it runs on the interface thread and returns when done there.
+#include "platform/qt/QtDialogUnits.h"
+#include "ui/TikkaraApp.h"
+
+#include <QDialog>
+#include <QSize>
+
+#include <cstdint>
+#include <map>
+
+class QMenu;
+class QMenuBar;
+class QtLogPane;
+class QtServerBox;
+class QtUiCalls;
+struct ControlTemplate;
+struct DialogTemplate;
+struct MenuTemplate;
+
+class QtDialogWindow : public QDialog, public IDialogHost {
+    Q_OBJECT
+public:
+    // Builds the window of dialog template `templateId` (and its menu).
+    explicit QtDialogWindow(int templateId);
+    ~QtDialogWindow() override;
+
+    // Binds the dialog, lets it initialise and runs the window modally.
+    int DoModal(CTikkaraDlg& dialog) override;
+    // The same without a modal loop of its own: binds, initialises and shows
+    // the window, then returns; the caller's event loop drives it.
+    void Open(CTikkaraDlg& dialog);
+    bool Ended() const { return m_ended; }
+    int Result() const { return m_result; }
+
+    // Maximising and restoring through the window layer; the frame itself
+    // cannot be dragged to another size.
+    void Maximise();
+    void Restore();
+
+    // The widget of a control (null when there is none), the menu bar, the
+    // client area the controls live in, and the template's measures.
+    QWidget* Control(int id) const;
+    QMenuBar* MenuBar() const { return m_menuBar; }
+    QWidget* ClientArea() const { return m_client; }
+    const DialogUnits& Units() const { return m_units; }
+    QSize TemplateClientSize() const { return m_templateClient; }
+
+    // IWindow
+    bool ControlExists(int id) override;
+    std::string GetText(int id) override;
+    void SetText(int id, const std::string& text) override;
+    bool IsChecked(int id) override;
+    void SetChecked(int id, bool checked) override;
+    void EnableControl(int id, bool enable) override;
+    bool IsControlEnabled(int id) override;
+    void ShowControl(int id, bool show) override;
+    bool IsControlVisible(int id) override;
+    bool HasClipSiblings(int id) override;
+    void SetFocusToDialog() override;
+    void SetControlFont(int id, const LogFont& font) override;
+    void RepaintNow(int id) override;
+    void SetSelection(int id, int start, int end) override;
+    void ScrollCaret(int id) override;
+    int FindStringPrefix(int id, const std::string& text) override;
+    void InsertString(int id, int index, const std::string& text) override;
+    int GetMenuItemCount(int popupPosition) override;
+    void DeleteMenuItem(int popupPosition, int itemPosition) override;
+    void EnableMenuBarItem(int position, bool enable) override;
+    void MessageBox(const std::string& text, MessageIcon icon) override;
+    bool SaveFileDialog(const std::string& initialName, const std::string& filter,
+                        std::string& path) override;
+    void SetIcon(int resourceId) override;
+    Rect GetClientRect() override;
+    Rect GetWindowRect() override;
+    Rect GetControlRect(int id) override;
+    void MoveControl(int id, const Rect& rect) override;
+    void CreateBitmapControl(int id, int bitmapId, const Rect& requested,
+                             IPaintHandler* painter) override;
+    void EndDialog(int result) override;
+    void PostToUiThread(std::function<void()> call) override;
+
+    // The program's name: its file name without the extension.
+    static QString ApplicationName();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+public slots:
+    // The dialog's own accept and cancel commands (ids 1 and 2); neither
+    // closes the window by itself, the dialog decides.
+    void accept() override;
+    void reject() override;
+
+private:
+    void BuildControls(const DialogTemplate& dialog);
+    QWidget* CreateControl(const ControlTemplate& control);
+    void BuildMenu(const MenuTemplate& menu);
+    void AddControl(int id, QWidget* widget, uint32_t style);
+
+    // Routes a command to the dialog's OnCommand.
+    void Command(int id);
+    // Enter presses the default button, when it is there and enabled.
+    void PressDefaultButton();
+    bool HandleDialogKey(const QKeyEvent* key);
+
+    // The template size while normal; free (down to the minimum tracking
+    // size) while maximised.
+    void LockNormalSize();
+    void UnlockSize();
+    // The outer frame's margins: the window manager's, or the style's
+    // caption and border while the window has no frame yet.
+    QMargins FrameMargins() const;
+    QMenu* Popup(int position) const;
+
+    DialogUnits m_units;
+    QSize m_templateClient;
+    QMenuBar* m_menuBar = nullptr;
+    QWidget* m_client = nullptr;
+    QtLogPane* m_logPane = nullptr;
+    QtServerBox* m_serverBox = nullptr;
+    QtUiCalls* m_calls = nullptr;
+    std::map<int, QWidget*> m_controls;
+    std::map<int, uint32_t> m_styles;
+    int m_defaultButton = 0;
+    CTikkaraDlg* m_dialog = nullptr;
+    bool m_ended = false;
+    int m_result = 0;
+};

@@ -1,0 +1,36 @@
+#include "platform/qt/QtUiCalls.h"
+
+#include <QMetaObject>
+
+QtUiCalls::~QtUiCalls()
+{
+    std::deque<std::function<void()>> dropped;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        dropped.swap(m_calls);
+    }
+    // Destroying them releases any waiting caller with a default result.
+}
+
+void QtUiCalls::Post(std::function<void()> call)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_calls.push_back(std::move(call));
+    }
+    // One wake-up per call keeps the calls in order among the other events.
+    QMetaObject::invokeMethod(this, "RunNext", Qt::QueuedConnection);
+}
+
+void QtUiCalls::RunNext()
+{
+    std::function<void()> call;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_calls.empty())
+            return;
+        call = std::move(m_calls.front());
+        m_calls.pop_front();
+    }
+    call();
+}

@@ -1,0 +1,40 @@
+#include "query/ClockSetting.h"
+
+#include "ui/TikkaraDlg.h"
+
+#include <algorithm>
+#include <ctime>
+
+namespace {
+// 2^32 - 2208988800: adding it modulo 2^32 moves 1900-based seconds to 1970.
+constexpr uint32_t NtpToUnixEraShift = 2085978496u;
+constexpr uint32_t FractionPerMillisecond = 4294967u;
+} // namespace
+
+SystemTime TransmitTimeToSystemTime(const NtpTimestamp& transmit)
+{
+    const time_t unixSeconds = static_cast<uint32_t>(transmit.Seconds + NtpToUnixEraShift);
+    tm fields{};
+    ::gmtime_r(&unixSeconds, &fields);
+    SystemTime utc;
+    utc.wYear = static_cast<uint16_t>(fields.tm_year + 1900);
+    utc.wMonth = static_cast<uint16_t>(fields.tm_mon + 1);
+    utc.wDayOfWeek = static_cast<uint16_t>(fields.tm_wday);
+    utc.wDay = static_cast<uint16_t>(fields.tm_mday);
+    utc.wHour = static_cast<uint16_t>(fields.tm_hour);
+    utc.wMinute = static_cast<uint16_t>(fields.tm_min);
+    utc.wSecond = static_cast<uint16_t>(fields.tm_sec);
+    // Dividing by 4294967 rather than 4294967.296 reaches 1000 in the last
+    // 0.07 ms of a second, a value no clock accepts.
+    utc.wMilliseconds = static_cast<uint16_t>(std::min<uint32_t>(transmit.Fraction / FractionPerMillisecond, 999u));
+    return utc;
+}
+
+// Sets the clock to the server's transmit time as it stands, without any
+// correction for the path. A refusal is not reported.
+void CTikkaraDlg::SetClockFromReply(const CNtpMsg& reply)
+{
+    if (reply.m_transmit.Seconds == 0)
+        return;
+    m_clock.SetSystemTime(TransmitTimeToSystemTime(reply.m_transmit));
+}

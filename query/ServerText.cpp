@@ -1,0 +1,51 @@
+#include "query/ServerText.h"
+
+#include "query/StringTokenizer.h"
+
+#include <cstdint>
+
+namespace {
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+} // namespace
+
+int32_t ParsePortNumber(const std::string& text)
+{
+    size_t i = 0;
+    while (i < text.size() && IsSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    // Accumulated in 64 bits and held at the first value past the range.
+    const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+    int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value >= limit) {
+            value = limit;
+            break;
+        }
+    }
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
+ServerText ParseServerText(const std::string& text)
+{
+    ServerText result;
+    result.host = text;
+    if (text.empty()) {
+        result.status = ServerTextStatus::NoHost;
+        return result;
+    }
+    CStringTokenizer tokens(text, ':');
+    if (tokens.CountTokens() == 2) {
+        result.host = tokens.NextToken();
+        result.port = ParsePortNumber(tokens.NextToken());
+    }
+    if (result.port < 1)
+        result.status = ServerTextStatus::InvalidPort;
+    return result;
+}

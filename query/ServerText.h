@@ -1,0 +1,23 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+constexpr int32_t DefaultNtpPort = 123;
+
+enum class ServerTextStatus { Ok, NoHost, InvalidPort };
+
+// The server box text split into host and port, before any look-up.
+struct ServerText {
+    ServerTextStatus status = ServerTextStatus::Ok;
+    std::string host;                // the whole text unless it splits in exactly two
+    int32_t port = DefaultNtpPort;   // meaningless when status is NoHost
+};
+
+// "host" or "host:port". Only a text of exactly two colon-separated tokens
+// names a port; a port below 1 is invalid, any larger number is accepted.
+ServerText ParseServerText(const std::string& text);
+
+// Like atoi (leading white space, an optional sign, digits up to the first
+// other character, 0 when there are none), but a number beyond the 32-bit
+// range gives INT32_MAX or INT32_MIN instead of an undefined value.
+int32_t ParsePortNumber(const std::string& text);

@@ -1,0 +1,330 @@
+// OnOK from the operator's side: what the log pane holds after a query, for
+// answers, failures and the options, against loopback responders.
+#include "support/DialogRig.h"
+#include "support/UdpResponder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+        lines.push_back(text.substr(start, at - start));
+    lines.push_back(text.substr(start));
+    return lines;
+}
+
+std::string Blanks(size_t n) { return std::string(n, ' '); }
+
+// 2024-01-01 00:00:00 UTC in NTP seconds.
+constexpr uint32_t NewYear2024 = 3913056000u;
+
+// A stratum-1 server fed by GPS with known fields and timestamps.
+CNtpMsg KnownAnswer()
+{
+    uint8_t bytes[48] = {0x24, 1, 6, 0xEC, 0, 0, 0, 0, 0, 0, 0x80, 0, 'G', 'P', 'S', 0};
+    auto put = [&](int offset, uint32_t seconds, uint32_t fraction) {
+        for (int i = 0; i < 4; ++i) {
+            bytes[offset + i] = static_cast<uint8_t>(seconds >> (24 - 8 * i));
+            bytes[offset + 4 + i] = static_cast<uint8_t>(fraction >> (24 - 8 * i));
+        }
+    };
+    put(16, NewYear2024, 0);
+    put(24, NewYear2024 + 1, 0x80000000u);
+    put(32, NewYear2024 + 2, 0x40000000u);
+    put(40, NewYear2024 + 2, 0x40000001u);
+    return CNtpMsg(bytes);
+}
+
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone)
+    {
+        const char* old = std::getenv("TZ");
+        m_had = old != nullptr;
+        if (m_had)
+            m_old = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ScopedTimeZone()
+    {
+        if (m_had)
+            setenv("TZ", m_old.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    bool m_had = false;
+    std::string m_old;
+};
+
+class QueryProcedureTest : public ::testing::Test {
+protected:
+    DialogRig rig;
+    FakeWindow& window = rig.window;
+    CTikkaraDlg& dlg = rig.dialog;
+
+    void SetUp() override { dlg.OnInitDialog(); }
+
+    void Query(const std::string& serverText)
+    {
+        if (m_descriptorsBefore < 0)
+            m_descriptorsBefore = OpenDescriptors();
+        window.SetText(IDC_SERVER, serverText);
+        window.ClearRecords();
+        dlg.OnCommand(IDC_GO);
+    }
+
+    void ExpectIdle()
+    {
+        const int controls[] = {IDC_SERVER, IDC_GO,   IDC_SET_TIME, IDC_PORT123,
+                                IDC_AUTH,   IDC_SNTP, IDCANCEL,     IDC_CLEAR_LOG};
+        for (int id : controls)
+            EXPECT_TRUE(window.IsControlEnabled(id)) << "control " << id;
+        EXPECT_TRUE(window.IsMenuBarItemEnabled(0));
+    }
+
+    void ExpectScrolledToEnd()
+    {
+        EXPECT_EQ(window.SelectionStart(), static_cast<int>(window.LogText().size()));
+    }
+
+    // Sockets the queries left open: the process's descriptors beyond those
+    // it had when the first query began.
+    int OpenSockets() { return OpenDescriptors() - m_descriptorsBefore; }
+
+private:
+    static int OpenDescriptors()
+    {
+        int count = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+            ++count;
+        return count;
+    }
+    int m_descriptorsBefore = -1;
+};
+
+TEST_F(QueryProcedureTest, CompleteReportReadsLineByLine)
+{
+    ScopedTimeZone utc("UTC0");
+    CUdpResponder server(CUdpResponder::Always({CUdpResponder::Message(KnownAnswer())}));
+    Query(server.ServerText());
+
+    const std::string port = std::to_string(server.Port());
+    const std::vector<std::string> expected = {
+        "Querying host 127.0.0.1:" + port + " from random port",
+        "",
+        "+--Result--------------------------------+",
+        "|" + Blanks(40) + "|",
+        "| 127.0.0.1 is online" + Blanks(19) + " |",
+        "| at Stratum   1" + Blanks(25) + "|",
+        "| Reference is GPS " + Blanks(22) + "|",
+        "|" + Blanks(40) + "|",
+        "| Quick Description:                     |",
+        "| NTP Server is running and synced." + Blanks(5) + " |",
+        "|" + Blanks(40) + "|",
+        "+----------------------------------------+",
+        "",
+        "Packet size: 48 bytes",
+        "",
+        "+--Packet Content--------------------------------+",
+        "|" + Blanks(48) + "|",
+        "| Leap Indicator:       0 (no warning)" + Blanks(11) + "|",
+        "| Version:              4 " + Blanks(23) + "|",
+        "| Mode:                 4 (server)" + Blanks(15) + "|",
+        "| Stratum:              1" + Blanks(24) + "|",
+        "| Poll Interval:        6 (64.00 s)" + Blanks(14) + "|",
+        "| Precision:            -20 (0.001 ms)" + Blanks(11) + "|",
+        "| Root Delay:           0.00" + Blanks(21) + "|",
+        "| Root Dispersion:      0.50" + Blanks(21) + "|",
+        "| Reference Identifier: GPS " + Blanks(21) + "|",
+        "| Reference Timestamp:  01.01.2024 00:00:00.000  |",
+        "| Originate Timestamp:  01.01.2024 00:00:01.500  |",
+        "| Receive Timestamp:    01.01.2024 00:00:02.250  |",
+        "| Transmit Timestamp:   01.01.2024 00:00:02.250  |",
+        "|" + Blanks(48) + "|",
+        "+------------------------------------------------+",
+        "",
+        "Timestamps shown in local time zone:",
+        "UTC (UTC +0:00)",
+    };
+    const std::vector<std::string> actual = Lines(window.LogText());
+    ASSERT_EQ(actual.size(), expected.size()) << window.LogText();
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(actual[i], expected[i]) << "line " << i + 1;
+
+    EXPECT_EQ(window.SelectionStart(), 0);
+    EXPECT_EQ(window.SelectionEnd(), 0);
+    EXPECT_GE(window.ScrollCaretCount(), 1);
+    ExpectIdle();
+    EXPECT_EQ(OpenSockets(), 0);
+    EXPECT_EQ(window.Control(IDC_SERVER).list, std::vector<std::string>{server.ServerText()});
+}
+
+TEST_F(QueryProcedureTest, FirstLineNamesThePortOnlyWhenItIsNotTheNtpPort)
+{
+    // Nothing listens on 127.0.0.1:123 here: each query ends at once with the
+    // port-unreachable read error, after its first line.
+    Query("127.0.0.1");
+    EXPECT_EQ(Lines(window.LogText())[0], "Querying host 127.0.0.1 from random port");
+    Query("127.0.0.1:123");
+    EXPECT_EQ(Lines(window.LogText())[0], "Querying host 127.0.0.1 from random port");
+    Query("127.0.0.1:124");
+    EXPECT_EQ(Lines(window.LogText())[0], "Querying host 127.0.0.1:124 from random port");
+    EXPECT_EQ(window.LogText(),
+              "Querying host 127.0.0.1:124 from random port\r\n\r\n"
+              "*receive error no. 10054 (Connection reset by peer)");
+    ExpectIdle();
+    ExpectScrolledToEnd();
+    EXPECT_EQ(OpenSockets(), 0);
+}
+
+TEST_F(QueryProcedureTest, TwoQueriesKeepOnlyTheSecondReport)
+{
+    CUdpResponder server(CUdpResponder::NtpServer());
+    Query(server.ServerText());
+    Query(server.ServerText());
+    const std::string log = window.LogText();
+    EXPECT_EQ(log.find("Querying host"), 0u);
+    EXPECT_EQ(log.find("Querying host", 1), std::string::npos);
+    EXPECT_EQ(log.find("+--Result"), log.rfind("+--Result"));
+    EXPECT_EQ(window.Control(IDC_SERVER).list.size(), 1u);
+}
+
+TEST_F(QueryProcedureTest, StopRequestOnlyClearsTheFlag)
+{
+    window.SetText(IDC_LOG, "statistics");
+    dlg.m_monitorRunning = 1;
+    Query("127.0.0.1:1");
+    EXPECT_EQ(dlg.m_monitorRunning, 0);
+    EXPECT_FALSE(window.IsControlEnabled(IDC_GO));
+    EXPECT_EQ(window.LogText(), "statistics");
+    EXPECT_EQ(rig.sockets.Count(SocketCall::CreateUdpSocket), 0);
+    EXPECT_TRUE(rig.sockets.Sends().empty());
+}
+
+TEST_F(QueryProcedureTest, BadServerTextShowsAMessageAndSendsNothing)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "No host given."}, {"127.0.0.1:0", "Invalid Port."}, {"127.0.0.1:abc", "Invalid Port."}};
+    for (const auto& [text, message] : cases) {
+        Query(text);
+        ASSERT_EQ(window.MessageBoxes().size(), 1u) << text;
+        EXPECT_EQ(window.MessageBoxes()[0].text, message);
+        EXPECT_EQ(window.MessageBoxes()[0].icon, MessageIcon::None);
+        EXPECT_EQ(window.LogText(), "") << text;
+        ExpectIdle();
+    }
+    EXPECT_TRUE(rig.sockets.Sends().empty());
+    EXPECT_TRUE(window.Control(IDC_SERVER).list.empty());
+    EXPECT_EQ(OpenSockets(), 0);
+}
+
+TEST_F(QueryProcedureTest, UnknownHostIsLoggedAndTheSocketClosed)
+{
+    rig.sockets.SetResolver([](const std::string&, uint32_t&) { return false; });
+    Query("no-such-host");
+    EXPECT_EQ(window.LogText(), "--Could not find host no-such-host.");
+    EXPECT_TRUE(window.MessageBoxes().empty());
+    ExpectIdle();
+    ExpectScrolledToEnd();
+    EXPECT_EQ(OpenSockets(), 0);
+}
+
+TEST_F(QueryProcedureTest, SocketFailuresAreLoggedAndNoSocketIsLeft)
+{
+    CUdpResponder server(CUdpResponder::NtpServer());
+    rig.sockets.FailNext(SocketCall::CreateUdpSocket, 10024);
+    Query("127.0.0.1:1");
+    EXPECT_EQ(window.LogText(), "--Error at socket creation: 10024");
+    ExpectIdle();
+
+    rig.sockets.FailNext(SocketCall::Startup, 10091);
+    Query("127.0.0.1:1");
+    EXPECT_EQ(window.LogText(), "--Error at socket-initialisation.");
+    ExpectIdle();
+
+    rig.sockets.FailNext(SocketCall::SendTo, 10051);
+    Query(server.ServerText());
+    EXPECT_EQ(window.LogText(), "Querying host 127.0.0.1:" + std::to_string(server.Port()) +
+                                    " from random port\r\n\r\nSocket Error while sending.");
+    ExpectIdle();
+    ExpectScrolledToEnd();
+    EXPECT_EQ(OpenSockets(), 0);
+}
+
+TEST_F(QueryProcedureTest, AnswerFailuresEndTheQueryWithoutAReport)
+{
+    CUdpResponder server(CUdpResponder::Script({{CUdpResponder::Bytes(47)},
+                                                {CUdpResponder::Bytes(68)},
+                                                {}}));
+    const std::string first = "Querying host 127.0.0.1:" + std::to_string(server.Port()) +
+                              " from random port\r\n\r\n";
+    Query(server.ServerText());
+    EXPECT_EQ(window.LogText(), first + "--Received 47 bytes, need exactly 48.");
+    Query(server.ServerText());
+    EXPECT_EQ(window.LogText(), first + "*receive error no. 10040 (Message too long)");
+    Query(server.ServerText());
+    EXPECT_EQ(window.LogText(), first + "--No answer from Server. timed out.");
+    ExpectIdle();
+    ExpectScrolledToEnd();
+    EXPECT_EQ(OpenSockets(), 0);
+}
+
+TEST_F(QueryProcedureTest, SntpOptionZeroesTheTransmitTimestamp)
+{
+    CUdpResponder server(CUdpResponder::NtpServer());
+    window.SetChecked(IDC_SNTP, true);
+    Query(server.ServerText());
+    ASSERT_TRUE(server.WaitForRequests(1, std::chrono::seconds(1)));
+    const std::vector<uint8_t> request = server.Requests()[0].bytes;
+    ASSERT_EQ(request.size(), 48u);
+    EXPECT_EQ(request[0], 0x1B);
+    for (int i = 40; i <= 46; ++i)
+        EXPECT_EQ(request[i], 0) << "byte " << i;
+
+    window.SetChecked(IDC_SNTP, false);
+    Query(server.ServerText());
+    ASSERT_TRUE(server.WaitForRequests(2, std::chrono::seconds(1)));
+    EXPECT_NE(server.Requests()[1].bytes[40], 0); // the current time
+}
+
+TEST_F(QueryProcedureTest, SetSystemTimeHandsTheTransmitTimeToTheClock)
+{
+    CUdpResponder server(CUdpResponder::Always({CUdpResponder::Message(KnownAnswer())}));
+    window.SetChecked(IDC_SET_TIME, true);
+    Query(server.ServerText());
+    const std::vector<SystemTime> settings = rig.clock.Settings();
+    ASSERT_EQ(settings.size(), 1u);
+    EXPECT_EQ(settings[0], (SystemTime{2024, 1, 1, 1, 0, 0, 2, 250}));
+    EXPECT_NE(window.LogText().find("+--Result"), std::string::npos);
+
+    window.SetChecked(IDC_SET_TIME, false);
+    Query(server.ServerText());
+    EXPECT_EQ(rig.clock.Settings().size(), 1u);
+}
+
+TEST_F(QueryProcedureTest, RefusedClockSettingStaysSilent)
+{
+    CUdpResponder server(CUdpResponder::NtpServer());
+    window.SetChecked(IDC_SET_TIME, true);
+    rig.clock.SetResult(false);
+    Query(server.ServerText());
+    EXPECT_EQ(rig.clock.Settings().size(), 1u);
+    EXPECT_NE(window.LogText().find("Packet size: 48 bytes"), std::string::npos);
+    EXPECT_EQ(window.SelectionStart(), 0);
+}
+
+} // namespace

@@ -1,0 +1,115 @@
+#include "support/FaultySockets.h"
+
+#include <algorithm>
+
+namespace {
+using Lock = std::lock_guard<std::recursive_mutex>;
+// The error of this thread's last injected failure; 0 after a real call.
+thread_local int t_injected = 0;
+} // namespace
+
+void FaultySockets::FailNext(SocketCall call, int error, int times)
+{
+    Lock l(m_mutex);
+    m_faults[call] = Fault{error, times};
+}
+
+void FaultySockets::Heal(SocketCall call) { Lock l(m_mutex); m_faults.erase(call); }
+void FaultySockets::SetResolver(Resolver resolver) { Lock l(m_mutex); m_resolver = std::move(resolver); }
+std::vector<SocketCall> FaultySockets::Calls() { Lock l(m_mutex); return m_calls; }
+std::vector<std::string> FaultySockets::LookedUp() { Lock l(m_mutex); return m_lookedUp; }
+std::vector<FaultySockets::Sent> FaultySockets::Sends() { Lock l(m_mutex); return m_sends; }
+std::vector<uint16_t> FaultySockets::BoundPorts() { Lock l(m_mutex); return m_boundPorts; }
+
+int FaultySockets::Count(SocketCall call)
+{
+    Lock l(m_mutex);
+    return static_cast<int>(std::count(m_calls.begin(), m_calls.end(), call));
+}
+
+bool FaultySockets::Enter(SocketCall call)
+{
+    Lock l(m_mutex);
+    m_calls.push_back(call);
+    t_injected = 0;
+    auto it = m_faults.find(call);
+    if (it == m_faults.end() || it->second.times == 0)
+        return false;
+    if (it->second.times > 0)
+        --it->second.times;
+    t_injected = it->second.error;
+    return true;
+}
+
+bool FaultySockets::Startup() { return Enter(SocketCall::Startup) ? false : m_real.Startup(); }
+
+void FaultySockets::Cleanup()
+{
+    Enter(SocketCall::Cleanup);
+    m_real.Cleanup();
+}
+
+SocketHandle FaultySockets::CreateUdpSocket()
+{
+    return Enter(SocketCall::CreateUdpSocket) ? InvalidSocket : m_real.CreateUdpSocket();
+}
+
+int FaultySockets::Bind(SocketHandle s, uint16_t port)
+{
+    {
+        Lock l(m_mutex);
+        m_boundPorts.push_back(port);
+    }
+    return Enter(SocketCall::Bind) ? -1 : m_real.Bind(s, port);
+}
+
+int FaultySockets::SendTo(SocketHandle s, const uint8_t* data, int length, const SockAddrIn& to)
+{
+    {
+        Lock l(m_mutex);
+        m_sends.push_back(Sent{std::vector<uint8_t>(data, data + std::max(length, 0)), to});
+    }
+    return Enter(SocketCall::SendTo) ? -1 : m_real.SendTo(s, data, length, to);
+}
+
+int FaultySockets::WaitReadable(SocketHandle s, int64_t timeoutMicroseconds)
+{
+    return Enter(SocketCall::WaitReadable) ? -1 : m_real.WaitReadable(s, timeoutMicroseconds);
+}
+
+int FaultySockets::RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockAddrIn* from)
+{
+    return Enter(SocketCall::RecvFrom) ? -1 : m_real.RecvFrom(s, buffer, capacity, from);
+}
+
+void FaultySockets::DiscardPending(SocketHandle s)
+{
+    Enter(SocketCall::DiscardPending);
+    m_real.DiscardPending(s);
+}
+
+void FaultySockets::Close(SocketHandle s)
+{
+    Enter(SocketCall::Close);
+    m_real.Close(s);
+}
+
+int FaultySockets::LastError() { return t_injected != 0 ? t_injected : m_real.LastError(); }
+
+uint32_t FaultySockets::InetAddr(const std::string& text)
+{
+    Enter(SocketCall::InetAddr);
+    return m_real.InetAddr(text);
+}
+
+bool FaultySockets::ResolveIPv4(const std::string& host, uint32_t& address)
+{
+    Resolver resolver;
+    {
+        Lock l(m_mutex);
+        m_lookedUp.push_back(host);
+        resolver = m_resolver;
+    }
+    Enter(SocketCall::ResolveIPv4);
+    return resolver ? resolver(host, address) : m_real.ResolveIPv4(host, address);
+}

@@ -1,0 +1,72 @@
+#pragma once
+// The real socket layer with failures injected on demand: chosen calls fail
+// with chosen error codes, look-ups can be answered from the test, and every
+// call is recorded. Thread-safe, so the monitor's worker may use it.
+#include "platform/Net.h"
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+enum class SocketCall {
+    Startup, Cleanup, CreateUdpSocket, Bind, SendTo, WaitReadable, RecvFrom,
+    DiscardPending, Close, InetAddr, ResolveIPv4,
+};
+
+class FaultySockets : public ISocketLayer {
+public:
+    struct Sent {
+        std::vector<uint8_t> bytes;
+        SockAddrIn to;
+    };
+    using Resolver = std::function<bool(const std::string& host, uint32_t& address)>;
+
+    explicit FaultySockets(ISocketLayer& real = PosixSockets()) : m_real(real) {}
+
+    // The next `times` calls of `call` fail with `error`; a negative count
+    // makes every later call fail. Startup, CreateUdpSocket, Bind, SendTo,
+    // WaitReadable and RecvFrom can fail.
+    void FailNext(SocketCall call, int error, int times = 1);
+    void Heal(SocketCall call);
+    // Look-ups go to `resolver` instead of the system's (nullptr: the system's).
+    void SetResolver(Resolver resolver);
+
+    int Count(SocketCall call);
+    std::vector<SocketCall> Calls();
+    std::vector<std::string> LookedUp();
+    std::vector<Sent> Sends();
+    std::vector<uint16_t> BoundPorts();
+
+    // ISocketLayer
+    bool Startup() override;
+    void Cleanup() override;
+    SocketHandle CreateUdpSocket() override;
+    int Bind(SocketHandle s, uint16_t port) override;
+    int SendTo(SocketHandle s, const uint8_t* data, int length, const SockAddrIn& to) override;
+    int WaitReadable(SocketHandle s, int64_t timeoutMicroseconds) override;
+    int RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockAddrIn* from) override;
+    void DiscardPending(SocketHandle s) override;
+    void Close(SocketHandle s) override;
+    int LastError() override;
+    uint32_t InetAddr(const std::string& text) override;
+    bool ResolveIPv4(const std::string& host, uint32_t& address) override;
+
+private:
+    struct Fault {
+        int error = 0;
+        int times = 0;
+    };
+    // Records the call; true (and the injected error set) when it must fail.
+    bool Enter(SocketCall call);
+
+    ISocketLayer& m_real;
+    std::recursive_mutex m_mutex;
+    std::map<SocketCall, Fault> m_faults;
+    std::vector<SocketCall> m_calls;
+    std::vector<std::string> m_lookedUp;
+    std::vector<Sent> m_sends;
+    std::vector<uint16_t> m_boundPorts;
+    Resolver m_resolver;
+};
