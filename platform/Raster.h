@@ -29,13 +29,6 @@ constexpr uint32_t kSrcAnd = 0x008800C6;       // S AND D
 constexpr uint32_t kSrcPaint = 0x00EE0086;     // S OR D
 constexpr uint32_t kDstAndNotSrc = 0x00220326; // D AND NOT S
 
-// A four-operand code for the masked transfer: the foreground operation
-// applies where the mask is 1, the background operation where it is 0.
-constexpr uint32_t MakeRop4(uint32_t foreground, uint32_t background)
-{
-    return ((background << 8) & 0xFF000000u) | foreground;
-}
-
 // A bitmap of 32-bit colours or of single bits (0 or 1 per pixel).
 class CRasterBitmap {
 public:
@@ -116,8 +109,9 @@ void FillSolidRect(CRasterDC& dc, const Rect& rect, ColorRef colour);
 bool BitBlt(CRasterDC& dst, int32_t x, int32_t y, int32_t w, int32_t h, const CRasterDC& src,
             int32_t sx, int32_t sy, uint32_t rop);
 
-// Like BitBlt, with the foreground operation of `rop4` where the monochrome
-// `mask` (at mx, my) is 1 and the background operation where it is 0.
+// Like BitBlt, with a four-operand code: the foreground operation (bits
+// 16..23 of `rop4`) where the monochrome `mask` (at mx, my) is 1 and the
+// background operation (bits 24..31) where it is 0.
 // Fails when the destination's device has no masked transfer or the mask is
 // not monochrome; without a mask it is BitBlt with the foreground operation.
 bool MaskBlt(CRasterDC& dst, int32_t x, int32_t y, int32_t w, int32_t h, const CRasterDC& src,

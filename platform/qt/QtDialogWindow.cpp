@@ -18,6 +18,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -66,6 +67,9 @@ QtDialogWindow::QtDialogWindow(int templateId)
     BuildControls(dialog);
     LockNormalSize();
     resize(minimumSize());
+    // A hidden window gets no resize event yet; the dialog reads its client
+    // area before the window is shown.
+    PlaceMenuAndClient();
 }
 
 QtDialogWindow::~QtDialogWindow() = default;
@@ -282,6 +286,11 @@ void QtDialogWindow::closeEvent(QCloseEvent* event)
 void QtDialogWindow::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
+    PlaceMenuAndClient();
+}
+
+void QtDialogWindow::PlaceMenuAndClient()
+{
     const int bar = m_menuBar ? m_menuBar->sizeHint().height() : 0;
     if (m_menuBar)
         m_menuBar->setGeometry(0, 0, width(), bar);

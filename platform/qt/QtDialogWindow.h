@@ -106,6 +106,8 @@ private:
     QWidget* CreateControl(const ControlTemplate& control);
     void BuildMenu(const MenuTemplate& menu);
     void AddControl(int id, QWidget* widget, uint32_t style);
+    // The menu bar across the top, the client area below it.
+    void PlaceMenuAndClient();
 
     // Routes a command to the dialog's OnCommand.
     void Command(int id);

@@ -22,6 +22,12 @@ void QtUiCalls::Post(std::function<void()> call)
     QMetaObject::invokeMethod(this, "RunNext", Qt::QueuedConnection);
 }
 
+size_t QtUiCalls::Pending()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_calls.size();
+}
+
 void QtUiCalls::RunNext()
 {
     std::function<void()> call;

@@ -24,6 +24,8 @@ public:
 
     // Queues a call to run later on the interface thread; never waits.
     void Post(std::function<void()> call);
+    // Calls queued and not yet run.
+    size_t Pending();
 
     // Runs `f` on the interface thread and returns its result: at once when
     // called there, else queued, waiting until it has run. A call dropped

@@ -146,12 +146,16 @@ struct JitterRig : DialogRig {
 
     // Runs what the worker posts at its end (joining it); false when nothing
     // came in time.
-    bool FinishRun(std::chrono::milliseconds timeout = std::chrono::seconds(20))
+    // `eachWait` runs between the looks at the queue.
+    bool FinishRun(std::chrono::milliseconds timeout = std::chrono::seconds(20),
+                   const std::function<void()>& eachWait = {})
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (window.RunPosted() == 0) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
+            if (eachWait)
+                eachWait();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         ++m_finished;

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# A real chronyd serving NTP on 127.0.0.1 at a free port, for the system tests.
+#   chronyd-fixture.sh start DIR   writes DIR/chrony.conf, starts chronyd, waits
+#                                  until it answers, writes the port to DIR/port
+#   chronyd-fixture.sh stop DIR    ends the chronyd started there
+# chronyd runs with -x (it never touches the clock) and -d (in the foreground,
+# logging to DIR/chronyd.log), detached so that the caller does not wait for it.
+set -euo pipefail
+
+CHRONYD=${CHRONYD:-/usr/sbin/chronyd}
+
+usage() {
+    echo "usage: $0 start|stop DIR" >&2
+    exit 2
+}
+
+# True when nothing has UDP port $1 (decimal) open, on any address.
+port_is_free() {
+    local hex
+    hex=$(printf ':%04X ' "$1")
+    ! grep -qs -- "$hex" /proc/net/udp /proc/net/udp6
+}
+
+pick_free_port() {
+    local port tries
+    for tries in $(seq 1 50); do
+        port=$((20000 + RANDOM % 40000))
+        if port_is_free "$port"; then
+            echo "$port"
+            return 0
+        fi
+    done
+    echo "no free UDP port found" >&2
+    return 1
+}
+
+write_config() {
+    local dir="$1" port="$2"
+    cat >"$dir/chrony.conf" <<EOF
+port $port
+bindaddress 127.0.0.1
+allow 127.0.0.1
+local stratum 3
+cmdport 0
+bindcmdaddress /
+pidfile $dir/chronyd.pid
+EOF
+}
+
+# One NTP client request (version 3, mode 3) to 127.0.0.1:$1; true when a
+# 48-byte answer comes back within a second.
+answers() {
+    local reply request='\x1b'
+    request+=$(printf '\\x00%.0s' $(seq 1 47))
+    reply=$(
+        exec 2>/dev/null
+        exec 3<>"/dev/udp/127.0.0.1/$1" || exit 1
+        printf "$request" >&3 # one write, so one datagram
+        timeout 1 head -c 48 <&3 | od -An -v -tx1 | wc -w
+    ) || return 1
+    [ "${reply:-0}" -eq 48 ]
+}
+
+# As root chronyd would drop to its own user and then could not remove the
+# pidfile here; staying root changes nothing else. Not as root, -U lets it
+# start under the caller's user, which is enough for a port above 1023.
+user_options() {
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "-u root"
+    else
+        echo "-U -u $(id -un)"
+    fi
+}
+
+start() {
+    local dir="$1" port pid
+    stop "$dir" 2>/dev/null || true
+    mkdir -p "$dir"
+    rm -f "$dir/port"
+    port=$(pick_free_port)
+    write_config "$dir" "$port"
+    # shellcheck disable=SC2046
+    setsid "$CHRONYD" -x -d $(user_options) -f "$dir/chrony.conf" \
+        </dev/null >"$dir/chronyd.log" 2>&1 &
+    pid=$!
+    echo "$pid" >"$dir/launcher.pid"
+    for _ in $(seq 1 40); do
+        if answers "$port"; then
+            echo "$port" >"$dir/port"
+            echo "chronyd (pid $pid) serves NTP on 127.0.0.1:$port"
+            return 0
+        fi
+        if ! kill -0 "$pid" 2>/dev/null; then
+            break
+        fi
+        sleep 0.25
+    done
+    echo "chronyd did not answer on 127.0.0.1:$port; its log:" >&2
+    cat "$dir/chronyd.log" >&2 || true
+    stop "$dir" || true
+    return 1
+}
+
+stop_pid_file() {
+    local file="$1" pid
+    [ -f "$file" ] || return 0
+    pid=$(cat "$file")
+    rm -f "$file"
+    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null || return 0
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 1 20); do
+        kill -0 "$pid" 2>/dev/null || return 0
+        sleep 0.1
+    done
+    kill -9 "$pid" 2>/dev/null || true
+}
+
+stop() {
+    local dir="$1"
+    stop_pid_file "$dir/chronyd.pid"
+    stop_pid_file "$dir/launcher.pid"
+    rm -f "$dir/port"
+}
+
+[ $# -eq 2 ] || usage
+case "$1" in
+start) start "$2" ;;
+stop) stop "$2" ;;
+*) usage ;;
+esac

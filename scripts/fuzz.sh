@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the two libFuzzer targets with clang and runs each for a bounded
+# time, starting from the committed seed corpora. Exits non-zero on a finding.
+#   scripts/fuzz.sh [SECONDS]      (default 60, or HOROLAB_FUZZ_SECONDS)
+#   HOROLAB_FUZZ_DIR               build tree (default build-fuzz)
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+install_missing_packages
+
+seconds="${1:-${HOROLAB_FUZZ_SECONDS:-60}}"
+dir="${HOROLAB_FUZZ_DIR:-$HOROLAB_ROOT/build-fuzz}"
+targets=(ntp_answer server_text)
+
+# Only the logic library and the targets: no Qt layer, no tests.
+if [ ! -f "$dir/build.ninja" ]; then
+    CXX=clang++ cmake -S "$HOROLAB_ROOT" -B "$dir" -G Ninja \
+        -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DHOROLAB_FUZZ=ON -DHOROLAB_SANITIZE=address,undefined \
+        -DHOROLAB_BUILD_TESTS=OFF -DHOROLAB_BUILD_BENCH=OFF
+fi
+cmake --build "$dir" --target "${targets[@]/#/fuzz_}"
+
+export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:abort_on_error=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+
+status=0
+for t in "${targets[@]}"; do
+    # New inputs go to a scratch corpus so the committed seeds stay small.
+    work="$dir/corpus/$t"
+    artifacts="$dir/findings/$t/"
+    mkdir -p "$work" "$artifacts"
+    log="$dir/fuzz_$t.log"
+    echo "== fuzz_$t: ${seconds}s"
+    if "$dir/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+            -max_len=2048 -print_final_stats=1 -artifact_prefix="$artifacts" \
+            "$work" "$HOROLAB_ROOT/fuzz/corpus/$t" >"$log" 2>&1; then
+        grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$log" | sed "s/^/   /" || true
+    else
+        status=1
+        echo "fuzz_$t found a fault; the input is in $artifacts, the log is $log:"
+        tail -40 "$log"
+    fi
+done
+exit $status

@@ -1,0 +1,130 @@
+// Sending from the NTP port itself. Binding port 123 needs root: without it
+// these tests skip.
+#include "support/DialogRig.h"
+#include "support/UdpResponder.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+using Responder = CUdpResponder;
+
+// A plain socket on 0.0.0.0:123; -1 with errno set when it cannot be had.
+int HoldPort123()
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in a{AF_INET, htons(123), {htonl(INADDR_ANY)}, {}};
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0)
+        return fd;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+}
+
+class Port123Test : public ::testing::Test, public DialogRig {
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "binding port 123 needs root";
+        const int probe = HoldPort123();
+        if (probe < 0)
+            GTEST_SKIP() << "port 123 is held by another program";
+        ::close(probe);
+    }
+
+    void TearDown() override
+    {
+        window.SetChecked(IDC_PORT123, false);
+        dialog.OnSendFromPort123(); // the port is free for the next test
+    }
+
+    // Checks the box as the operator would.
+    void SwitchOn()
+    {
+        window.SetChecked(IDC_PORT123, true);
+        dialog.OnSendFromPort123();
+        EXPECT_TRUE(window.IsChecked(IDC_PORT123));
+        EXPECT_EQ(window.LogText(), "");
+        EXPECT_TRUE(window.MessageBoxes().empty());
+    }
+};
+
+TEST_F(Port123Test, CheckedBoxBindsOneSocketThatServesEveryQuery)
+{
+    SwitchOn();
+    Responder server(Responder::NtpServer());
+    ASSERT_TRUE(dialog.SetServer(server.ServerText()));
+    CNtpMsg reply;
+    ASSERT_TRUE(Exchange(reply));
+    ASSERT_TRUE(Exchange(reply));
+    for (const auto& request : server.Requests())
+        EXPECT_EQ(ntohs(request.from.port), 123);
+    EXPECT_EQ(sockets.Count(SocketCall::CreateUdpSocket), 1);
+    EXPECT_EQ(sockets.Count(SocketCall::Close), 0);
+
+    window.SetChecked(IDC_PORT123, false);
+    dialog.OnSendFromPort123();
+    const int again = HoldPort123();
+    EXPECT_GE(again, 0) << "unchecking releases the port";
+    if (again >= 0)
+        ::close(again);
+}
+
+TEST_F(Port123Test, PortHeldElsewhereIsReportedAndTheBoxUnchecked)
+{
+    const int holder = HoldPort123();
+    ASSERT_GE(holder, 0);
+    window.SetText(IDC_LOG, "earlier report");
+    window.SetChecked(IDC_PORT123, true);
+    dialog.OnSendFromPort123();
+    ::close(holder);
+
+    EXPECT_EQ(window.LogText(), "--Port 123 is already in use.");
+    ASSERT_EQ(window.MessageBoxes().size(), 1u);
+    EXPECT_EQ(window.MessageBoxes()[0].text, "Cannot use port 123 (NTP).\nSee log for details.");
+    EXPECT_EQ(window.MessageBoxes()[0].icon, MessageIcon::Error);
+    EXPECT_FALSE(window.IsChecked(IDC_PORT123));
+    EXPECT_EQ(sockets.Count(SocketCall::Close), 1);
+}
+
+TEST_F(Port123Test, FailedLookUpKeepsThePortSocket)
+{
+    SwitchOn();
+    EXPECT_FALSE(dialog.SetServer("no-such-host.invalid"));
+    Responder server(Responder::NtpServer());
+    ASSERT_TRUE(dialog.SetServer(server.ServerText()));
+    CNtpMsg reply;
+    ASSERT_TRUE(Exchange(reply)) << window.LogText();
+    EXPECT_EQ(ntohs(server.Requests().at(0).from.port), 123);
+    const int other = HoldPort123();
+    EXPECT_EQ(other, -1) << "the port is still ours";
+    if (other >= 0)
+        ::close(other);
+}
+
+TEST_F(Port123Test, AnswerThatCameTooLateIsNotTakenForTheNextQuery)
+{
+    SwitchOn();
+    CNtpMsg late;
+    late.m_stratum = 7;
+    CNtpMsg timely;
+    timely.m_stratum = 2;
+    Responder server(Responder::Script({{Responder::Message(late, 1300)}, {Responder::Message(timely, 100)}}));
+    ASSERT_TRUE(dialog.SetServer(server.ServerText()));
+    CNtpMsg reply;
+    EXPECT_FALSE(Exchange(reply, 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    ASSERT_TRUE(Exchange(reply, 1)) << window.LogText();
+    EXPECT_EQ(reply.m_stratum, 2);
+    EXPECT_EQ(sockets.Count(SocketCall::Close), 0);
+}
+
+} // namespace
