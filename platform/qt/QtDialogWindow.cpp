@@ -1,6 +1,7 @@
 #include "platform/qt/QtDialogWindow.h"
 
 #include "platform/qt/QtFonts.h"
+#include "platform/qt/QtGroupBox.h"
 #include "platform/qt/QtLogPane.h"
 #include "platform/qt/QtServerBox.h"
 #include "platform/qt/QtText.h"
@@ -15,7 +16,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileInfo>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -115,7 +115,7 @@ QWidget* QtDialogWindow::CreateControl(const ControlTemplate& c)
     QWidget* widget = nullptr;
     switch (c.kind) {
     case ControlKind::GroupBox:
-        widget = new QGroupBox(caption, m_client);
+        widget = new QtGroupBox(caption, m_client);
         break;
     case ControlKind::ComboBox: {
         auto* box = new QtServerBox(m_client, c.style & ControlStyle::LowerCase,

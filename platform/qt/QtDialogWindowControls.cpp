@@ -5,6 +5,7 @@
 #include "platform/qt/QtAppIcon.h"
 #include "platform/qt/QtBitmapControl.h"
 #include "platform/qt/QtFonts.h"
+#include "platform/qt/QtGroupBox.h"
 #include "platform/qt/QtLogPane.h"
 #include "platform/qt/QtServerBox.h"
 #include "platform/qt/QtText.h"
@@ -14,7 +15,6 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -43,8 +43,8 @@ std::string QtDialogWindow::GetText(int id)
             return FromQt(button->text());
         if (auto* label = qobject_cast<QLabel*>(w))
             return FromQt(label->text());
-        if (auto* group = qobject_cast<QGroupBox*>(w))
-            return FromQt(group->title());
+        if (auto* group = qobject_cast<QtGroupBox*>(w))
+            return FromQt(group->Title());
         return {};
     });
 }
@@ -61,8 +61,8 @@ void QtDialogWindow::SetText(int id, const std::string& text)
             button->setText(ToQt(text));
         else if (auto* label = qobject_cast<QLabel*>(w))
             label->setText(ToQt(text));
-        else if (auto* group = qobject_cast<QGroupBox*>(w))
-            group->setTitle(ToQt(text));
+        else if (auto* group = qobject_cast<QtGroupBox*>(w))
+            group->SetTitle(ToQt(text));
     });
 }
 

@@ -79,6 +79,8 @@ auto QtUiCalls::Run(F&& f) -> std::invoke_result_t<F&>
         return f();
     auto outcome = std::make_shared<Outcome<R>>();
     std::future<R> result = outcome->promise.get_future();
-    Post([outcome, &f] { outcome->Deliver(f); });
+    // The queued call is the outcome's only owner, so dropping it unrun
+    // releases this caller.
+    Post([outcome = std::move(outcome), &f] { outcome->Deliver(f); });
     return result.get();
 }

@@ -184,6 +184,19 @@ private:
     std::vector<int> m_sockets;
 };
 
+// The clock setting from a server's answer that carries `arrival` as its
+// transmit time; the encoder puts noise into the fraction's last byte, which
+// may move the time across a millisecond.
+bool IsArrivalTime(const SystemTime& setting, NtpTimestamp arrival)
+{
+    for (uint32_t lastByte : {0x00u, 0xFFu}) {
+        arrival.Fraction = (arrival.Fraction & ~0xFFu) | lastByte;
+        if (setting == TransmitTimeToSystemTime(arrival))
+            return true;
+    }
+    return false;
+}
+
 // The report a query writes for `answer` from `host` at `port`.
 std::string ExpectedReport(const CTikkaraDlg& dialog, const std::string& host, int port,
                            const CNtpMsg& answer)
@@ -378,7 +391,7 @@ TEST_F(HostileJitterTest, MonitorPollsThroughAFloodAndRecordsOnlyGenuinePolls)
     const std::vector<SystemTime> settings = clock.Settings();
     ASSERT_EQ(settings.size(), requests.size());
     for (size_t i = 0; i < settings.size(); ++i)
-        ASSERT_EQ(settings[i], TransmitTimeToSystemTime(requests[i].received)) << "poll " << i + 1;
+        ASSERT_TRUE(IsArrivalTime(settings[i], requests[i].received)) << "poll " << i + 1;
     EXPECT_TRUE(IsIdle());
     std::filesystem::remove(csv);
 }

@@ -1,7 +1,6 @@
 // The server text turned into the address the request goes to: splitting,
 // the port check with its message box, the address check and the look-up.
-// Look-ups are answered by the test, except those of names under the
-// reserved .invalid domain, which the system resolver refuses locally.
+// Look-ups are answered by the test, so no query leaves the machine.
 #include "support/DialogRig.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +14,7 @@ class ServerAddressTest : public ::testing::Test, public DialogRig {
 protected:
     void SetUp() override
     {
-        // Every name resolves to 198.51.100.7, except those ending in ".invalid".
+        // Every name resolves to 198.51.100.7 (never sent to), except those ending in ".invalid".
         sockets.SetResolver([](const std::string& host, uint32_t& address) {
             if (host.size() >= 8 && host.compare(host.size() - 8, 8, ".invalid") == 0)
                 return false;

@@ -98,7 +98,8 @@ TEST_F(Port123Test, PortHeldElsewhereIsReportedAndTheBoxUnchecked)
 TEST_F(Port123Test, FailedLookUpKeepsThePortSocket)
 {
     SwitchOn();
-    EXPECT_FALSE(dialog.SetServer("no-such-host.invalid"));
+    // An empty label is refused by the resolver itself: no query leaves the machine.
+    EXPECT_FALSE(dialog.SetServer("no-such..host"));
     Responder server(Responder::NtpServer());
     ASSERT_TRUE(dialog.SetServer(server.ServerText()));
     CNtpMsg reply;

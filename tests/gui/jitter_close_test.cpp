@@ -30,7 +30,7 @@ bool ShowsStats(QtDialogWindow& window) { return IsJitterStatsText(window.GetTex
 enum class CloseMoment { FileChoice, BeforeFirstPoll, BetweenPolls, AwaitingAnswer, Count };
 
 // One run closed at `moment`, by the close box or by Escape.
-void CloseDuringRun(const Responder& server, CloseMoment moment, bool escape)
+void CloseDuringRun(Responder& server, CloseMoment moment, bool escape)
 {
     QtDialogWindow window(IDD_MAIN);
     CTikkaraDlg dialog(window);

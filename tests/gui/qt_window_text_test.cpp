@@ -140,9 +140,8 @@ TEST(QtWindowText, AppendLogLeavesTheCaretAtTheEndAndTheLastLineInView)
     QtLogPane* pane = Pane(window);
     EXPECT_TRUE(pane->textCursor().atEnd());
     EXPECT_EQ(pane->SelectionStart8(), static_cast<int>(expected.size()));
-    QScrollBar* bar = pane->verticalScrollBar();
-    EXPECT_GT(bar->maximum(), 0);
-    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_GT(pane->verticalScrollBar()->value(), 0);
+    EXPECT_TRUE(pane->viewport()->rect().contains(pane->cursorRect()));
     window.EndDialog(IDCANCEL);
 }
 

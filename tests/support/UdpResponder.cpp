@@ -42,6 +42,14 @@ uint32_t OtherLoopbackAddress(uint32_t address)
     return htonl(host == 0x7F000002u ? 0x7F000001u : 0x7F000002u);
 }
 
+void PutTimestamp(uint8_t* at, const NtpTimestamp& t)
+{
+    const uint32_t words[2] = {t.Seconds, t.Fraction};
+    for (int w = 0; w < 2; ++w)
+        for (int i = 0; i < 4; ++i)
+            at[w * 4 + i] = static_cast<uint8_t>(words[w] >> (24 - 8 * i));
+}
+
 void CloseIfOpen(int& fd)
 {
     if (fd >= 0)
@@ -211,6 +219,12 @@ CUdpResponder::Datagram CUdpResponder::Message(const CNtpMsg& message, int delay
     Datagram d;
     d.bytes.assign(NtpHeaderSize, 0);
     message.Encode(d.bytes.data(), false);
+    // A server sends its timestamps whole; the client's encoder puts noise
+    // into their last bytes.
+    PutTimestamp(d.bytes.data() + 16, message.m_reference);
+    PutTimestamp(d.bytes.data() + 24, message.m_originate);
+    PutTimestamp(d.bytes.data() + 32, message.m_receive);
+    PutTimestamp(d.bytes.data() + 40, message.m_transmit);
     d.delayMs = delayMs;
     d.source = source;
     return d;

@@ -59,6 +59,7 @@ public:
 
     // `count` bytes that begin like a server's answer (0x24, stratum 1).
     static Datagram Bytes(size_t count, int delayMs = 0, Source source = Source::Self);
+    // The message as a server sends it: every timestamp exact to the last bit.
     static Datagram Message(const CNtpMsg& message, int delayMs = 0, Source source = Source::Self);
     // Mode 4, version 3, stratum 2, reference 127.127.1.1, originate = the
     // request's transmit time, receive and transmit = its arrival time.

@@ -83,12 +83,13 @@ TEST(PosixSockets, InetAddrTakesDottedTextOnly)
     EXPECT_EQ(layer.InetAddr(std::string("1.2.3.4\0x", 9)), InaddrNone);
 }
 
-TEST(PosixSockets, ResolvesNumericTextAndRefusesReservedNames)
+TEST(PosixSockets, ResolvesNumericTextAndRefusesMalformedNames)
 {
     uint32_t address = 0;
     ASSERT_TRUE(layer.ResolveIPv4("127.0.0.1", address));
     EXPECT_EQ(address, htonl(INADDR_LOOPBACK));
-    EXPECT_FALSE(layer.ResolveIPv4("no-such-host.invalid", address));
+    // An empty label is refused by the resolver itself: no query leaves the machine.
+    EXPECT_FALSE(layer.ResolveIPv4("no-such..host", address));
     EXPECT_EQ(layer.LastError(), 11001);
 }
 
