@@ -23,7 +23,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyle>
 #include <QTimer>
 
 #include <algorithm>
@@ -44,6 +43,12 @@ Qt::Alignment StaticAlignment(uint32_t style)
 }
 
 bool IsEnter(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
+
+// Decorations assumed until the window manager frames the window, which it
+// does only once the window is shown, while the dialog places its logo from
+// the outer size at initialisation: a 31-pixel caption and 8-pixel borders,
+// as a current desktop frames a dialog.
+const QMargins AssumedFrame{8, 31, 8, 8};
 
 } // namespace
 
@@ -70,6 +75,7 @@ QtDialogWindow::QtDialogWindow(int templateId)
     // A hidden window gets no resize event yet; the dialog reads its client
     // area before the window is shown.
     PlaceMenuAndClient();
+    m_notifiedSize = m_client->size();
 }
 
 QtDialogWindow::~QtDialogWindow() = default;
@@ -214,7 +220,8 @@ void QtDialogWindow::EndDialog(int result)
     m_calls->Run([&] {
         m_result = result;
         m_ended = true;
-        done(result); // hides the window and ends exec()
+        done(result); // hides the window (telling the dialog) and ends exec()
+        m_dialog = nullptr; // the dialog may go away now; nothing more reaches it
     });
 }
 
@@ -261,8 +268,13 @@ bool QtDialogWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress && watched != m_client)
         return HandleDialogKey(static_cast<QKeyEvent*>(event));
-    if (watched == m_client && event->type() == QEvent::Resize && m_dialog && !m_ended)
-        m_dialog->OnSize();
+    // Size notifications only for real changes: showing the window delivers
+    // a resize of the client area to the size it already had.
+    if (watched == m_client && event->type() == QEvent::Resize && m_client->size() != m_notifiedSize) {
+        m_notifiedSize = m_client->size();
+        if (m_dialog && !m_ended)
+            m_dialog->OnSize();
+    }
     return QDialog::eventFilter(watched, event);
 }
 
@@ -320,9 +332,7 @@ QMargins QtDialogWindow::FrameMargins() const
     if (frame != inner)
         return {inner.left() - frame.left(), inner.top() - frame.top(),
                 frame.right() - inner.right(), frame.bottom() - inner.bottom()};
-    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
-    const int caption = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
-    return {border, caption + border, border, border};
+    return AssumedFrame;
 }
 
 void QtDialogWindow::LockNormalSize()

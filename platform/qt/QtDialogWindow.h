@@ -126,6 +126,7 @@ private:
 
     DialogUnits m_units;
     QSize m_templateClient;
+    QSize m_notifiedSize; // the client size the dialog last heard of
     QMenuBar* m_menuBar = nullptr;
     QWidget* m_client = nullptr;
     QtLogPane* m_logPane = nullptr;

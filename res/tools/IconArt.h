@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -222,13 +223,15 @@ inline IconBitmap Quantise(const std::vector<Sample>& image, int size, int maxCo
     return out;
 }
 
+// The drawing at 32 pixels and more, and the bolder one for 16 pixels.
+inline Style LargeStyle() { return {0.47, 0.065, 0.022, true, 22.0 / 32, 1.0 / 32, 0.036}; }
+inline Style SmallStyle() { return {0.455, 0.09, 0.04, false, 10.5 / 16, 0.5 / 16, 0.05}; }
+
 // The images of icon resource 128: 32 x 32 in 256 and in 16 colours, 16 x 16 in 16 colours.
 inline std::vector<IconBitmap> DrawAppIcon()
 {
-    const Style large{0.47, 0.065, 0.022, true, 22.0 / 32, 1.0 / 32, 0.036};
-    const Style small{0.455, 0.09, 0.04, false, 10.5 / 16, 0.5 / 16, 0.05};
-    const auto big = Render(32, large);
-    return {Quantise(big, 32, 256), Quantise(big, 32, 16), Quantise(Render(16, small), 16, 16)};
+    const auto big = Render(32, LargeStyle());
+    return {Quantise(big, 32, 256), Quantise(big, 32, 16), Quantise(Render(16, SmallStyle()), 16, 16)};
 }
 
 } // namespace IconArt

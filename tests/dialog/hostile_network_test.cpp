@@ -340,8 +340,13 @@ class HostileJitterTest : public ::testing::Test, public JitterRig {};
 
 TEST_F(HostileJitterTest, MonitorPollsThroughAFloodAndRecordsOnlyGenuinePolls)
 {
-    const std::filesystem::path csv =
-        std::filesystem::temp_directory_path() / ("horolab_flood_" + std::to_string(::getpid()) + ".csv");
+    // Removed again however the test ends.
+    struct TempFile {
+        std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("horolab_flood_" + std::to_string(::getpid()) + ".csv");
+        ~TempFile() { std::filesystem::remove(path); }
+    } file;
+    const std::filesystem::path& csv = file.path;
     std::filesystem::remove(csv);
     ChooseFile(csv.string());
     window.SetChecked(IDC_SET_TIME, true);
@@ -393,7 +398,6 @@ TEST_F(HostileJitterTest, MonitorPollsThroughAFloodAndRecordsOnlyGenuinePolls)
     for (size_t i = 0; i < settings.size(); ++i)
         ASSERT_TRUE(IsArrivalTime(settings[i], requests[i].received)) << "poll " << i + 1;
     EXPECT_TRUE(IsIdle());
-    std::filesystem::remove(csv);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // poll, between polls and while an answer is awaited.
 #include "support/JitterRig.h"
 #include "support/QtTestMain.h"
+#include "support/QtTsanSuppressions.h"
 #include "support/QtWindowDriver.h"
 #include "support/UdpResponder.h"
 
@@ -11,6 +12,9 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QTimer>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -19,11 +23,32 @@ using namespace qtdriver;
 namespace {
 using Responder = CUdpResponder;
 
-QFileDialog* OpenFileDialog()
-{
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    return dialog && dialog->isVisible() ? dialog : nullptr;
-}
+// Cancels every save-file dialog that comes up. The dialog runs its own
+// modal loop on the interface thread, so it is answered from a timer.
+class FileDialogCanceller {
+public:
+    explicit FileDialogCanceller(std::function<void()> beforeCancel = {})
+        : m_beforeCancel(std::move(beforeCancel))
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            if (m_beforeCancel)
+                m_beforeCancel();
+            dialog->reject();
+            ++m_cancelled;
+        });
+        m_timer.start();
+    }
+    int Cancelled() const { return m_cancelled; }
+
+private:
+    std::function<void()> m_beforeCancel;
+    QTimer m_timer;
+    int m_cancelled = 0;
+};
 
 bool ShowsStats(QtDialogWindow& window) { return IsJitterStatsText(window.GetText(IDC_LOG)); }
 
@@ -45,14 +70,17 @@ void CloseDuringRun(Responder& server, CloseMoment moment, bool escape)
             window.close();
     };
 
+    bool endedDuringChoice = false;
+    FileDialogCanceller canceller([&] {
+        if (moment != CloseMoment::FileChoice)
+            return;
+        window.close(); // the file dialog is modal: only the window itself can be asked
+        endedDuringChoice = window.Ended();
+    });
     dialog.OnCommand(ID_FILE_JITTER_MONITOR);
     EXPECT_EQ(window.GetText(IDC_GO), "&Stop");
-    ASSERT_TRUE(WaitFor(OpenFileDialog)) << "the worker asks for the log file";
-    if (moment == CloseMoment::FileChoice) {
-        window.close(); // the file dialog is modal: only the window itself can be asked
-        EXPECT_FALSE(window.Ended()) << "the worker still waits for the file choice";
-    }
-    OpenFileDialog()->reject();
+    ASSERT_TRUE(WaitFor([&] { return canceller.Cancelled() == 1; })) << "the worker asks for the log file";
+    EXPECT_FALSE(endedDuringChoice) << "the worker still waits for the file choice";
     if (moment == CloseMoment::BeforeFirstPoll)
         close();
     if (moment == CloseMoment::BetweenPolls) {
@@ -106,9 +134,8 @@ TEST(JitterCloseTest, StopThenCloseEndsAtOnce)
     CTikkaraDlg dialog(window);
     window.Open(dialog);
     window.SetText(IDC_SERVER, server.ServerText());
+    FileDialogCanceller canceller;
     dialog.OnCommand(ID_FILE_JITTER_MONITOR);
-    ASSERT_TRUE(WaitFor(OpenFileDialog));
-    OpenFileDialog()->reject();
     ASSERT_TRUE(WaitFor([&] { return ShowsStats(window); }));
 
     dialog.OnCommand(IDC_GO); // "&Stop"

@@ -76,8 +76,18 @@ TEST(QtDialogWindow, StartsWithTrimmedMenuHiddenOptionsAndEmptyFields)
     EXPECT_EQ(static_cast<QLabel*>(d.window.Control(IDC_VERSION))->text(), "V 1.9.2");
     EXPECT_EQ(d.window.windowTitle(), "Horolab by Vantrel");
     EXPECT_TRUE(static_cast<QPushButton*>(d.window.Control(IDC_GO))->isDefault());
-    EXPECT_FALSE(d.window.windowIcon().isNull());
-    EXPECT_FALSE(d.window.windowIcon().pixmap(16, 16).isNull());
+    const QList<QSize> iconSizes = d.window.windowIcon().availableSizes();
+    EXPECT_TRUE(iconSizes.contains(QSize(32, 32)));
+    EXPECT_TRUE(iconSizes.contains(QSize(16, 16)));
+
+    // The logo sits in the bottom row, right of "&Clear Log".
+    ASSERT_TRUE(d.window.ControlExists(IDC_LOGO));
+    const Rect logo = d.window.GetControlRect(IDC_LOGO);
+    const Rect clear = d.window.GetControlRect(IDC_CLEAR_LOG);
+    EXPECT_GT(logo.left, clear.right);
+    EXPECT_LT(logo.top, clear.bottom);
+    EXPECT_GT(logo.bottom, clear.top);
+    EXPECT_LE(logo.left + 100, d.window.GetClientRect().right);
 }
 
 TEST(QtDialogWindow, TemplateDialogUnitsBecomePixelsFromTheFontMetrics)
@@ -195,6 +205,8 @@ TEST(QtDialogWindow, EnterAnywhereRunsTheQueryAndNeverCloses)
     Key(&d.window, Qt::Key_Return);
     ASSERT_TRUE(WaitFor([&] { return answers.Seen().size() == 3; }));
     EXPECT_FALSE(d.window.Ended());
+    // The keyboard focus rests on the dialog itself, where Enter still works.
+    EXPECT_EQ(d.window.focusWidget(), &d.window);
     // All controls are enabled again after each query.
     for (int id : {IDC_SERVER, IDC_GO, IDC_SET_TIME, IDC_PORT123, IDCANCEL, IDC_CLEAR_LOG})
         EXPECT_TRUE(d.window.IsControlEnabled(id)) << id;

@@ -145,6 +145,27 @@ TEST(QtWindowText, AppendLogLeavesTheCaretAtTheEndAndTheLastLineInView)
     window.EndDialog(IDCANCEL);
 }
 
+TEST(QtWindowText, RepaintNowPaintsThePaneBeforeReturning)
+{
+    QtDialogWindow window(IDD_MAIN);
+    window.show();
+    WaitFor([&] { return window.isVisible(); });
+    Pump(50);
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            paints += e->type() == QEvent::Paint;
+            return false;
+        }
+    } counter;
+    Pane(window)->viewport()->installEventFilter(&counter);
+    window.SetText(IDC_LOG, "Querying host 192.0.2.1 from random port\r\n");
+    EXPECT_EQ(counter.paints, 0); // setting the text only schedules a paint
+    window.RepaintNow(IDC_LOG);   // no event loop runs in between
+    EXPECT_GE(counter.paints, 1);
+}
+
 TEST(QtWindowText, CallsFromAnotherThreadRunOnTheInterfaceThread)
 {
     QtDialogWindow window(IDD_MAIN);

@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 
@@ -65,6 +66,7 @@ inline void Type(QWidget* target, const std::string& text)
 struct SeenBox {
     QString title;
     QString text;
+    QMessageBox::Icon icon;
 };
 
 // Answers every message box that comes up with OK and keeps what it said.
@@ -77,7 +79,7 @@ public:
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             if (!box || !box->isVisible())
                 return;
-            m_seen.push_back({box->windowTitle(), box->text()});
+            m_seen.push_back({box->windowTitle(), box->text(), box->icon()});
             box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->accept();
         });
         m_timer.start();
@@ -89,6 +91,18 @@ private:
     std::vector<SeenBox> m_seen;
 };
 
+// What the screen shows in the window's area when the platform can tell
+// (a real X server), otherwise the window as it paints itself.
+inline QPixmap Picture(QWidget* window)
+{
+    if (QScreen* screen = window->screen()) {
+        const QPixmap shot = screen->grabWindow(window->winId());
+        if (!shot.isNull() && shot.size() == window->size())
+            return shot;
+    }
+    return window->grab();
+}
+
 // Saves a picture of the window into $HOROLAB_SCREENSHOT_DIR; the path, or
 // empty when the variable is not set or saving failed.
 inline QString SaveScreenshot(QWidget* window, const QString& name)
@@ -98,7 +112,7 @@ inline QString SaveScreenshot(QWidget* window, const QString& name)
         return {};
     QDir().mkpath(QString::fromLocal8Bit(dir));
     const QString path = QDir(QString::fromLocal8Bit(dir)).filePath(name);
-    return window->grab().save(path) ? path : QString();
+    return Picture(window).save(path) ? path : QString();
 }
 
 } // namespace qtdriver
