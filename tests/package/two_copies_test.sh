@@ -16,10 +16,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$scratch/home" "$scratch/runtime"
+mkdir -p "$scratch/home" "$scratch/runtime" "$scratch/cache"
 chmod 700 "$scratch/runtime"
-export HOME=$scratch/home XDG_RUNTIME_DIR=$scratch/runtime QT_QPA_PLATFORM=offscreen
-unset XDG_CONFIG_HOME XDG_CACHE_HOME XDG_DATA_HOME
+# Font caches are the system's, not the tool's state: keep them out of HOME.
+export HOME=$scratch/home XDG_RUNTIME_DIR=$scratch/runtime XDG_CACHE_HOME=$scratch/cache QT_QPA_PLATFORM=offscreen
+unset XDG_CONFIG_HOME XDG_DATA_HOME
 for copy in 1 2; do
     "$program" > "$scratch/out$copy" 2>&1 &
     pids+=($!)
