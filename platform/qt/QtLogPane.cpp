@@ -54,6 +54,9 @@ void QtLogPane::ScrollCaret()
 
 void QtLogPane::RepaintNow()
 {
-    repaint();
+    // The synchronous pass paints everything pending in the window with the
+    // text, the scroll bar among it when its range or position changed. A
+    // repaint of the frame as well would only paint the unchanged border and
+    // scroll bar again.
     viewport()->repaint();
 }

@@ -246,6 +246,7 @@ TEST_P(FloodedQueryTest, OnlyTheServersAnswerIsTakenAndReported)
     window.SetText(IDC_SERVER, server.ServerText());
     const double taken = SecondsTaken([&] { dialog.OnCommand(IDC_GO); });
 
+    RecordProperty("junk_datagrams", observed.floodSent);
     EXPECT_EQ(observed.floodSent, FloodCount);
     EXPECT_TRUE(observed.afterFlood.found);
     EXPECT_EQ(observed.afterFlood.drops, 0u) << "the kernel dropped junk: the flood did not reach the tool whole";
@@ -374,6 +375,8 @@ TEST_F(HostileJitterTest, MonitorPollsThroughAFloodAndRecordsOnlyGenuinePolls)
     EXPECT_EQ(afterFlood.drops, 0u) << "the kernel dropped junk: the flood did not reach the tool whole";
 
     const std::vector<Responder::Request> requests = server.Requests();
+    RecordProperty("junk_datagrams", sent);
+    RecordProperty("polls", static_cast<int>(requests.size()));
     const auto stats = Stats();
     ASSERT_GE(stats.size(), 4u);
     EXPECT_EQ(stats.back().bad, 0) << "no poll failed because of the junk";

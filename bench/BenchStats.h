@@ -1,0 +1,88 @@
+#pragma once
+// Small helpers the benchmarks share: clocks, order statistics and the
+// machine's load, printed with every figure so that a busy machine shows.
+#include <algorithm>
+#include <cstdlib>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+namespace bench {
+
+inline double Seconds(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+inline double NowUs() { return Seconds(CLOCK_MONOTONIC) * 1e6; }
+
+// User plus system time of this process, all threads, in seconds.
+inline double ProcessCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+// Resident set size right now, in KiB.
+inline long ResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+// The p-th fraction (0..1) of the values, nearest rank.
+inline double Percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort(values.begin(), values.end());
+    const size_t rank = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(rank, values.size() - 1)];
+}
+
+inline double Median(const std::vector<double>& values) { return Percentile(values, 0.5); }
+
+inline double Mean(const std::vector<double>& values)
+{
+    double sum = 0.0;
+    for (double v : values)
+        sum += v;
+    return values.empty() ? 0.0 : sum / static_cast<double>(values.size());
+}
+
+// The 1-minute load average, as uptime shows it.
+inline std::string LoadAverage()
+{
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+inline void PrintLoad(const char* when)
+{
+    std::printf("load average %s: %s\n", when, LoadAverage().c_str());
+}
+
+// "median m (p10 a, p90 b, n samples)" in the values' unit.
+inline void PrintSpread(const char* what, const std::vector<double>& values, const char* unit)
+{
+    std::printf("  %-34s median %9.2f %s  (p10 %.2f, p90 %.2f, n %zu)\n", what, Median(values), unit,
+                Percentile(values, 0.1), Percentile(values, 0.9), values.size());
+}
+
+inline const char* Verdict(bool met) { return met ? "MET" : "MISSED"; }
+
+} // namespace bench

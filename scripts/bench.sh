@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release, a tree of their own) and runs them all in
+# one go against their floors: the core exchange and the rendering, the real
+# window's query, the start-up and its memory, and a minute of the jitter
+# monitor in the real window beside the monitor's worker alone. Every figure
+# is printed with its floor, its ratio and its goal, and with the machine's
+# load before and after; a busy machine distorts the figures, so run it on a
+# quiet one. Takes about three minutes after the build.
+#   HOROLAB_BENCH_BUILD=DIR   the tree (default build-bench)
+#   HOROLAB_BENCH_POLLS=N     polls of the monitor runs (default 60, a minute)
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+install_missing_packages
+BUILD="${HOROLAB_BENCH_BUILD:-$HOROLAB_ROOT/build-bench}"
+POLLS="${HOROLAB_BENCH_POLLS:-60}"
+TARGETS=(core_exchange_bench window_bench startup_bench startup_probe bare_dialog
+         monitor_window_bench jitter_monitor_bench)
+
+if [ ! -f "$BUILD/build.ninja" ]; then
+    cmake -S "$HOROLAB_ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release
+fi
+cmake --build "$BUILD" --target "${TARGETS[@]}"
+
+CHRONY="$BUILD/bench-chrony"
+"$HOROLAB_ROOT/scripts/chronyd-fixture.sh" start "$CHRONY"
+trap '"$HOROLAB_ROOT/scripts/chronyd-fixture.sh" stop "$CHRONY"' EXIT
+export QT_QPA_PLATFORM=offscreen
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then # quiets Qt's note about its absence
+    export XDG_RUNTIME_DIR="$BUILD/bench-runtime"
+    mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
+fi
+
+B="$BUILD/bench"
+failed=()
+run() {
+    echo
+    "$@" || failed+=("$(basename "$1")")
+}
+
+echo "machine: $(nproc) cores; $(uptime)"
+run "$B/core_exchange_bench"
+run "$B/window_bench" "$CHRONY"
+run "$B/startup_bench"
+# The monitor in the real window and its worker alone, side by side on the
+# same server: both sleep between polls, so neither disturbs the other.
+echo
+worker_log=$(mktemp)
+"$B/jitter_monitor_bench" "$CHRONY" "$POLLS" >"$worker_log" 2>&1 &
+worker=$!
+run "$B/monitor_window_bench" "$CHRONY" "$POLLS"
+if wait "$worker"; then
+    echo "== Monitor worker alone on the in-memory window (jitter_monitor_bench, same minute):"
+    sed 's/^/  /' "$worker_log"
+else
+    failed+=(jitter_monitor_bench)
+    cat "$worker_log"
+fi
+rm -f "$worker_log"
+echo
+echo "machine after: $(uptime)"
+
+if [ ${#failed[@]} -ne 0 ]; then
+    printf 'failed: %s\n' "${failed[@]}"
+    exit 1
+fi
