@@ -220,20 +220,19 @@ int main(int argc, char** argv)
     }
     freshWindow.EndDialog(IDCANCEL);
 
-    const std::vector<double> first(hourUs.begin(), hourUs.begin() + Window);
-    const std::vector<double> last(hourUs.end() - Window, hourUs.end());
-    std::printf("== Log pane refresh (replace the statistics text and paint it): an hour's %d refreshes
-",
+    const std::vector<double> hourFirst(hourUs.begin(), hourUs.begin() + Window);
+    const std::vector<double> hourLast(hourUs.end() - Window, hourUs.end());
+    std::printf("== Log pane refresh (replace the statistics text and paint it): an hour's %d refreshes\n",
                 refreshes);
-    PrintSpread("the hour's first refreshes", first, "us");
-    PrintSpread("the hour's last refreshes", last, "us");
+    PrintSpread("the hour's first refreshes", hourFirst, "us");
+    PrintSpread("the hour's last refreshes", hourLast, "us");
     std::printf("  resident memory %ld KiB before the hour, %ld KiB after; %d refreshes not painted within 100 ms\n",
                 residentBefore, residentAfter, unpainted);
     PrintSpread("side by side: a fresh pane", freshUs, "us");
-    PrintSpread("side by side: the pane after the hour", agedUs, "us");
+    PrintSpread("side by side: pane after the hour", agedUs, "us");
     const double growth = Median(agedUs) / Median(freshUs);
     std::printf("  ratio after the hour/fresh %.2f (in sequence last/first %.2f)   GOAL flat (<= %.2f): %s\n", growth,
-                Median(last) / Median(first), FlatGoal, Verdict(growth <= FlatGoal));
+                Median(hourLast) / Median(hourFirst), FlatGoal, Verdict(growth <= FlatGoal));
     PrintLoad("after");
     window.EndDialog(IDCANCEL);
     return 0;

@@ -50,10 +50,11 @@ suite() {
 }
 
 # The monitor's worker and everything that drives it: the tests of the
-# unit and dialog layers whose names speak of the jitter monitor.
+# unit, dialog and gui layers whose names speak of the jitter monitor,
+# closing the real dialog during runs among them.
 monitor_under_tsan() {
     local dir="$BUILD-tsan" targets=() file layer
-    for file in "$HOROLAB_ROOT"/tests/{unit,dialog}/{jitter*,hostile_network}_test.cpp; do
+    for file in "$HOROLAB_ROOT"/tests/{unit,dialog,gui}/{jitter*,hostile_network}_test.cpp; do
         [ -f "$file" ] || continue
         layer=$(basename "$(dirname "$file")")
         targets+=("${layer}_$(basename "$file" .cpp)")
@@ -62,7 +63,7 @@ monitor_under_tsan() {
         cmake -S "$HOROLAB_ROOT" -B "$dir" -G Ninja -DHOROLAB_SANITIZE=thread -DHOROLAB_BUILD_BENCH=OFF
     fi
     cmake --build "$dir" --target "${targets[@]}" &&
-        (cd "$dir" && ctest --output-on-failure -j2 --timeout 300 -L 'unit|dialog' -R '[Jj]itter' --no-tests=error)
+        (cd "$dir" && ctest --output-on-failure -j2 --timeout 300 -L 'unit|dialog|gui' -R '[Jj]itter' --no-tests=error)
 }
 
 fuzzers() {

@@ -5,6 +5,7 @@
 #include "platform/qt/QtDialogWindow.h"
 #include "res/Bitmaps.h"
 #include "support/QtTestMain.h"
+#include "support/TestPaths.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 #include "ui/TransparentImage.h"
@@ -75,9 +76,7 @@ int LogoMismatches(const QWidget& top, const QWidget& control, const QColor& bac
 
 void Save(const QImage& picture, const char* name)
 {
-    const char* dir = std::getenv("HOROLAB_SCREENSHOT_DIR");
-    if (!dir)
-        return;
+    const char* dir = ScreenshotDir();
     QDir().mkpath(QString::fromLocal8Bit(dir));
     const QString path = QDir(QString::fromLocal8Bit(dir)).filePath(QString::fromLatin1(name) + ".png");
     EXPECT_TRUE(picture.save(path)) << path.toStdString();

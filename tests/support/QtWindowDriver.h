@@ -2,6 +2,7 @@
 // Drives the real Qt dialog window in tests the way an operator would: keys
 // into the focused widget, waiting with the event loop running, answering
 // message boxes, saving screenshots. Header-only; gui and system tests only.
+#include "support/TestPaths.h"
 #include "platform/qt/QtDialogWindow.h"
 
 #include <QAbstractButton>
@@ -103,13 +104,11 @@ inline QPixmap Picture(QWidget* window)
     return window->grab();
 }
 
-// Saves a picture of the window into $HOROLAB_SCREENSHOT_DIR; the path, or
-// empty when the variable is not set or saving failed.
+// Saves a picture of the window into the screenshot folder; the path, or
+// empty when saving failed.
 inline QString SaveScreenshot(QWidget* window, const QString& name)
 {
-    const char* dir = std::getenv("HOROLAB_SCREENSHOT_DIR");
-    if (!dir || !*dir)
-        return {};
+    const char* dir = ScreenshotDir();
     QDir().mkpath(QString::fromLocal8Bit(dir));
     const QString path = QDir(QString::fromLocal8Bit(dir)).filePath(name);
     return Picture(window).save(path) ? path : QString();

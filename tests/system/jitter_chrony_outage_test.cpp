@@ -50,11 +50,9 @@ bool ChronyAnswers(uint16_t port)
     return got == NtpHeaderSize;
 }
 
-// The source tree: from the environment, else from where this file lies.
+// The source tree, from where this file lies.
 fs::path SourceDir()
 {
-    if (const char* dir = std::getenv("HOROLAB_SOURCE_DIR"))
-        return dir;
     return fs::path(__FILE__).parent_path().parent_path().parent_path();
 }
 

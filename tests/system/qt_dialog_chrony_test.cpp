@@ -81,10 +81,7 @@ TEST(QtDialogChrony, EnterInTheServerBoxQueriesChronyAndShowsTheWholeReport)
         EXPECT_TRUE(window.IsControlEnabled(id)) << id;
 
     Pump(100);
-    const QString shot = SaveScreenshot(&window, "qt_dialog_chrony_report.png");
-    if (std::getenv("HOROLAB_SCREENSHOT_DIR")) {
-        EXPECT_FALSE(shot.isEmpty());
-    }
+    EXPECT_FALSE(SaveScreenshot(&window, "qt_dialog_chrony_report.png").isEmpty());
     window.EndDialog(IDCANCEL);
 }
 
