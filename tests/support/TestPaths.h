@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdlib>
+#include <fstream>
+#include <string>
 
 // Where the suite saves its screenshots: $HOROLAB_SCREENSHOT_DIR when set,
 // else the build tree's screenshots/ folder.
@@ -7,4 +9,17 @@ inline const char* ScreenshotDir()
 {
     const char* dir = std::getenv("HOROLAB_SCREENSHOT_DIR");
     return dir && *dir ? dir : HOROLAB_DEFAULT_SCREENSHOT_DIR;
+}
+
+// The port the chronyd fixture serves on ($HOROLAB_CHRONY_DIR/port), as the
+// operator would type it after the colon; empty when the fixture is not up.
+inline std::string ChronyPort()
+{
+    const char* dir = std::getenv("HOROLAB_CHRONY_DIR");
+    if (!dir)
+        return {};
+    std::ifstream file(std::string(dir) + "/port");
+    std::string port;
+    std::getline(file, port);
+    return port;
 }

@@ -2,6 +2,7 @@
 // which writes its port to $HOROLAB_CHRONY_DIR/port).
 #include "support/DialogRig.h"
 #include "support/QtTestMain.h"
+#include "support/TestPaths.h"
 
 #include <gtest/gtest.h>
 
@@ -11,15 +12,6 @@
 #include <string>
 
 namespace {
-
-std::string ChronyPort()
-{
-    const char* dir = std::getenv("HOROLAB_CHRONY_DIR");
-    std::ifstream file(std::string(dir ? dir : "") + "/port");
-    std::string port;
-    std::getline(file, port);
-    return port;
-}
 
 // a - b in seconds, for two times less than 68 years apart.
 double SecondsBetween(const NtpTimestamp& a, const NtpTimestamp& b)
