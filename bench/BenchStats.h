@@ -12,6 +12,15 @@
 
 namespace bench {
 
+// The port a chronyd fixture started in `dir` serves on; empty when none.
+inline std::string ReadChronyPort(const std::string& dir)
+{
+    std::ifstream file(dir + "/port");
+    std::string port;
+    std::getline(file, port);
+    return port;
+}
+
 inline double Seconds(clockid_t clock)
 {
     timespec t{};

@@ -3,7 +3,8 @@
 // much of a core the worker takes while it polls, and how the measured
 // deviations spread.
 //   jitter_monitor_bench [DIR [POLLS]]    DIR defaults to $HOROLAB_CHRONY_DIR
-#include "BenchWindow.h"
+#include "BenchStats.h"
+#include "fakes/FakeWindow.h"
 
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
@@ -38,14 +39,6 @@ bool IsStatsText(const std::string& text)
 {
     return text.rfind(" Jitter Monitor\r\n -", 0) == 0 && text.size() > 3 &&
            text.compare(text.size() - 3, 3, "\r\n ") == 0 && text.find("Average: ") != std::string::npos;
-}
-
-std::string ReadPort(const std::string& dir)
-{
-    std::ifstream file(dir + "/port");
-    std::string port;
-    std::getline(file, port);
-    return port;
 }
 
 std::vector<int> CsvDeviations(const std::string& path)
@@ -106,15 +99,19 @@ int main(int argc, char** argv)
     const char* env = std::getenv("HOROLAB_CHRONY_DIR");
     const std::string dir = argc > 1 ? argv[1] : env ? env : "";
     const int polls = argc > 2 ? std::atoi(argv[2]) : 30;
-    const std::string port = ReadPort(dir);
+    const std::string port = bench::ReadChronyPort(dir);
     if (port.empty() || polls < 1) {
         std::fprintf(stderr, "usage: %s [CHRONY_DIR [POLLS]]  (no port in '%s/port')\n", argv[0], dir.c_str());
         return 2;
     }
 
-    CBenchWindow window;
+    const std::string csv = "/tmp/horolab_jitter_bench.csv";
+    FakeWindow window;
     window.SetText(IDC_SERVER, "127.0.0.1:" + port);
-    window.savePath = "/tmp/horolab_jitter_bench.csv";
+    window.saveFileAnswer = [&](const std::string&, const std::string&, std::string& path) {
+        path = csv;
+        return true;
+    };
     CTikkaraDlg dialog(window);
 
     std::mutex mutex;
@@ -140,7 +137,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the run ended early:\n%s\n", window.GetText(IDC_LOG).c_str());
         return 1;
     }
-    Report(samples, CsvDeviations(window.savePath));
-    std::remove(window.savePath.c_str());
+    Report(samples, CsvDeviations(csv));
+    std::remove(csv.c_str());
     return 0;
 }

@@ -8,6 +8,7 @@
 // jitter_monitor_bench measures the worker alone on the in-memory window.
 //   monitor_window_bench [DIR [POLLS [REFRESHES]]]   defaults: $HOROLAB_CHRONY_DIR, 60, 3600
 #include "BenchStats.h"
+#include "PaintCounter.h"
 
 #include "jitter/JitterStats.h"
 #include "platform/qt/QtLogPane.h"
@@ -37,31 +38,10 @@ constexpr double CpuGoalSecondsPerMinute = 0.5;
 constexpr double FlatGoal = 1.10;
 constexpr int Window = 200; // refreshes compared at each end
 
-std::string ReadPort(const std::string& dir)
-{
-    std::ifstream file(dir + "/port");
-    std::string port;
-    std::getline(file, port);
-    return port;
-}
-
 bool IsStatsText(const std::string& text)
 {
     return text.rfind(" Jitter Monitor\r\n -", 0) == 0 && text.find("Average: ") != std::string::npos;
 }
-
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 
 // Cancels the save-file dialog the monitor opens at its start (no CSV
 // file), then stops looking, so as to cost nothing while the monitor polls.
@@ -99,7 +79,7 @@ int main(int argc, char** argv)
     const std::string dir = argc > 1 ? argv[1] : env ? env : "";
     const int polls = argc > 2 ? std::atoi(argv[2]) : 60;
     const int refreshes = argc > 3 ? std::atoi(argv[3]) : 3600;
-    const std::string port = ReadPort(dir);
+    const std::string port = bench::ReadChronyPort(dir);
     if (port.empty() || polls < 2 || refreshes < 2 * Window) {
         std::fprintf(stderr, "usage: %s [CHRONY_DIR [POLLS >= 2 [REFRESHES >= %d]]]  (no port in '%s/port')\n",
                      argv[0], 2 * Window, dir.c_str());

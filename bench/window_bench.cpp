@@ -8,6 +8,7 @@
 // turn, each first, second and third in its turn.
 //   window_bench [DIR [ROUNDS]]     DIR defaults to $HOROLAB_CHRONY_DIR, ROUNDS to 300
 #include "BenchStats.h"
+#include "PaintCounter.h"
 
 #include "fakes/FakeWindow.h"
 #include "platform/qt/QtLogPane.h"
@@ -37,28 +38,6 @@ constexpr double WindowGoalMs = 5.0;
 // the next pass of the event loop; without any, the synchronous paints
 // during the query were the last.
 constexpr double LastPaintWaitUs = 200000.0;
-
-std::string ReadPort(const std::string& dir)
-{
-    std::ifstream file(dir + "/port");
-    std::string port;
-    std::getline(file, port);
-    return port;
-}
-
-// Counts the paints of a widget.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-};
 
 // Counts the paints of every widget of the application by class, while on.
 class PaintCensus : public QObject {
@@ -90,7 +69,7 @@ int main(int argc, char** argv)
     const char* env = std::getenv("HOROLAB_CHRONY_DIR");
     const std::string dir = argc > 1 ? argv[1] : env ? env : "";
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 300;
-    const std::string port = ReadPort(dir);
+    const std::string port = bench::ReadChronyPort(dir);
     if (port.empty() || rounds < 10) {
         std::fprintf(stderr, "usage: %s [CHRONY_DIR [ROUNDS >= 10]]  (no port in '%s/port')\n", argv[0],
                      dir.c_str());
