@@ -12,6 +12,13 @@
 
 namespace bench {
 
+// The chronyd fixture's folder: the first argument, else $HOROLAB_CHRONY_DIR.
+inline std::string ChronyDir(int argc, char** argv)
+{
+    const char* env = std::getenv("HOROLAB_CHRONY_DIR");
+    return argc > 1 ? argv[1] : env ? env : "";
+}
+
 // The port a chronyd fixture started in `dir` serves on; empty when none.
 inline std::string ReadChronyPort(const std::string& dir)
 {

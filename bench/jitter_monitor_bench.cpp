@@ -96,8 +96,7 @@ void Report(const std::vector<Sample>& samples, const std::vector<int>& deviatio
 
 int main(int argc, char** argv)
 {
-    const char* env = std::getenv("HOROLAB_CHRONY_DIR");
-    const std::string dir = argc > 1 ? argv[1] : env ? env : "";
+    const std::string dir = bench::ChronyDir(argc, argv);
     const int polls = argc > 2 ? std::atoi(argv[2]) : 30;
     const std::string port = bench::ReadChronyPort(dir);
     if (port.empty() || polls < 1) {

@@ -75,8 +75,7 @@ int main(int argc, char** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    const char* env = std::getenv("HOROLAB_CHRONY_DIR");
-    const std::string dir = argc > 1 ? argv[1] : env ? env : "";
+    const std::string dir = bench::ChronyDir(argc, argv);
     const int polls = argc > 2 ? std::atoi(argv[2]) : 60;
     const int refreshes = argc > 3 ? std::atoi(argv[3]) : 3600;
     const std::string port = bench::ReadChronyPort(dir);

@@ -66,8 +66,7 @@ int main(int argc, char** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
-    const char* env = std::getenv("HOROLAB_CHRONY_DIR");
-    const std::string dir = argc > 1 ? argv[1] : env ? env : "";
+    const std::string dir = bench::ChronyDir(argc, argv);
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 300;
     const std::string port = bench::ReadChronyPort(dir);
     if (port.empty() || rounds < 10) {

@@ -9,6 +9,7 @@
 #include "ntp/Format.h"
 #include "ntp/NtpMsg.h"
 #include "query/ResultSummary.h"
+#include "support/TextLines.h"
 #include "ui/TikkaraDlg.h"
 
 #include <cmath>
@@ -49,16 +50,6 @@ bool EndsWith(const std::string& text, const std::string& suffix)
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::vector<std::string> SplitCrLf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
-        lines.push_back(text.substr(start, at - start));
-    lines.push_back(text.substr(start));
-    return lines;
-}
-
 void CheckRefIdText(const CNtpMsg& msg, const std::string& refId)
 {
     const uint8_t* id = msg.m_refId;
@@ -95,7 +86,7 @@ std::string FixedText(const uint8_t* p)
 void CheckPacketBox(const CNtpMsg& msg, const uint8_t* header)
 {
     const std::string box = msg.GetPacketContent();
-    const std::vector<std::string> lines = SplitCrLf(box);
+    const std::vector<std::string> lines = Lines(box);
     FUZZ_CHECK(lines.size() == 17);
     FUZZ_CHECK(lines[0] == "+--Packet Content--------------------------------+");
     FUZZ_CHECK(lines[1] == "|" + std::string(48, ' ') + "|");
@@ -135,7 +126,7 @@ void CheckResultBox(const CTikkaraDlg& dialog, const CNtpMsg& msg)
     FUZZ_CHECK(box.find("\r\n| Reference is " + msg.GetRefIdText()) != std::string::npos);
     // A host without line breaks that fits leaves every line 42 wide.
     if (host.size() <= 28 && host.find_first_of("\r\n") == std::string::npos) {
-        const std::vector<std::string> lines = SplitCrLf(box);
+        const std::vector<std::string> lines = Lines(box);
         FUZZ_CHECK(lines.size() == 11 && lines[10].empty());
         for (size_t i = 0; i < 10; ++i)
             FUZZ_CHECK(lines[i].size() == 42);

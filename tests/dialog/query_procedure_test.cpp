@@ -1,6 +1,7 @@
 // OnOK from the operator's side: what the log pane holds after a query, for
 // answers, failures and the options, against loopback responders.
 #include "support/DialogRig.h"
+#include "support/TextLines.h"
 #include "support/UdpResponder.h"
 
 #include <gtest/gtest.h>
@@ -12,16 +13,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
-        lines.push_back(text.substr(start, at - start));
-    lines.push_back(text.substr(start));
-    return lines;
-}
 
 std::string Blanks(size_t n) { return std::string(n, ' '); }
 

@@ -5,6 +5,7 @@
 #include "platform/qt/QtDialogWindow.h"
 #include "res/Bitmaps.h"
 #include "support/QtTestMain.h"
+#include "support/QtWindowDriver.h"
 #include "support/TestPaths.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
@@ -28,30 +29,10 @@
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int milliseconds = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
+using qtdriver::WaitFor;
 
-// What is on screen in the window's area when the platform can tell,
-// otherwise the window as it paints itself.
-QImage Picture(QWidget& window)
-{
-    if (QScreen* screen = window.screen()) {
-        const QPixmap shot = screen->grabWindow(window.winId());
-        if (!shot.isNull() && shot.size() == window.size())
-            return shot.toImage().convertToFormat(QImage::Format_RGB32);
-    }
-    return window.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
+// The window's picture in the pixel format the comparisons read.
+QImage Picture(QWidget& window) { return qtdriver::Picture(&window).toImage().convertToFormat(QImage::Format_RGB32); }
 
 // How many pixels of `control`'s area in `picture` (a picture of `top`)
 // differ from the logo with its magenta replaced by `background`.

@@ -1,4 +1,5 @@
 #include "ntp/NtpMsg.h"
+#include "support/TextLines.h"
 
 #include <gtest/gtest.h>
 
@@ -47,16 +48,6 @@ CNtpMsg MessageWithRefId(uint8_t stratum, std::vector<uint8_t> id)
     msg.m_stratum = stratum;
     std::copy(id.begin(), id.end(), msg.m_refId);
     return msg;
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        lines.push_back(text.substr(start, end - start));
-    lines.push_back(text.substr(start));
-    return lines;
 }
 
 // The line of the packet box that carries `label`.
