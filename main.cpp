@@ -1,6 +1,6 @@
 // The program: the application object runs the main dialog on the Qt window
 // layer; when the dialog closes the program ends.
-#include "platform/qt/QtDialogWindow.h"
+#include "frontends/qt/QtDialogWindow.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraApp.h"
 

@@ -11,7 +11,7 @@
 #include "PaintCounter.h"
 
 #include "jitter/JitterStats.h"
-#include "platform/qt/QtLogPane.h"
+#include "frontends/qt/QtLogPane.h"
 #include "support/QtWindowDriver.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"

@@ -3,7 +3,7 @@
 // floor of a bare dialog.
 #include "ShownProbe.h"
 
-#include "platform/qt/QtDialogWindow.h"
+#include "frontends/qt/QtDialogWindow.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraApp.h"
 

@@ -9,15 +9,17 @@
 #   HOROLAB_BENCH_BUILD=DIR   the tree (default build-bench)
 #   HOROLAB_BENCH_POLLS=N     polls of the monitor runs (default 60, a minute)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-install_missing_packages
+install_missing_packages "${HOROLAB_RUN_PACKAGES[@]}" "${HOROLAB_TEST_PACKAGES[@]}"
 BUILD="${HOROLAB_BENCH_BUILD:-$HOROLAB_ROOT/build-bench}"
 POLLS="${HOROLAB_BENCH_POLLS:-60}"
 TARGETS=(core_exchange_bench window_bench startup_bench startup_probe bare_dialog
          monitor_window_bench jitter_monitor_bench)
 
+unpack_daemon chrony "$BUILD/daemons"
 if [ ! -f "$BUILD/build.ninja" ]; then
     cmake -S "$HOROLAB_ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
+export CHRONYD="$BUILD/daemons/usr/sbin/chronyd"
 cmake --build "$BUILD" --target "${TARGETS[@]}"
 
 CHRONY="$BUILD/bench-chrony"

@@ -4,7 +4,7 @@
 #   scripts/fuzz.sh [SECONDS]      (default 60, or HOROLAB_FUZZ_SECONDS)
 #   HOROLAB_FUZZ_DIR               build tree (default build-fuzz)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-install_missing_packages
+install_missing_packages "${HOROLAB_RUN_PACKAGES[@]}" "${HOROLAB_TEST_PACKAGES[@]}"
 
 seconds="${1:-${HOROLAB_FUZZ_SECONDS:-60}}"
 dir="${HOROLAB_FUZZ_DIR:-$HOROLAB_ROOT/build-fuzz}"

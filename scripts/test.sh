@@ -9,9 +9,11 @@
 #   HOROLAB_BUILD=DIR          the plain tree (default build); the others are
 #                              DIR-asan, DIR-tsan and DIR-fuzz
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-install_missing_packages
+install_missing_packages "${HOROLAB_RUN_PACKAGES[@]}" "${HOROLAB_TEST_PACKAGES[@]}"
 BUILD="${HOROLAB_BUILD:-$HOROLAB_ROOT/build}"
-build_tree "$BUILD"
+DAEMONS="$BUILD/daemons"
+unpack_daemon chrony "$DAEMONS"
+build_tree "$BUILD" -DHOROLAB_BUILD_TESTS=ON -DHOROLAB_BUILD_BENCH=ON -DHOROLAB_DAEMON_DIR="$DAEMONS"
 cd "$BUILD"
 if [ "${HOROLAB_QUICK:-0}" = 1 ]; then
     exec ctest --output-on-failure -j2 --timeout 300
@@ -60,7 +62,8 @@ monitor_under_tsan() {
         targets+=("${layer}_$(basename "$file" .cpp)")
     done
     if [ ! -f "$dir/build.ninja" ]; then
-        cmake -S "$HOROLAB_ROOT" -B "$dir" -G Ninja -DHOROLAB_SANITIZE=thread -DHOROLAB_BUILD_BENCH=OFF
+        cmake -S "$HOROLAB_ROOT" -B "$dir" -G Ninja -DHOROLAB_SANITIZE=thread -DHOROLAB_BUILD_BENCH=OFF \
+            -DHOROLAB_DAEMON_DIR="$DAEMONS"
     fi
     cmake --build "$dir" --target "${targets[@]}" &&
         (cd "$dir" && ctest --output-on-failure -j2 --timeout 300 -L 'unit|dialog|gui' -R '[Jj]itter' --no-tests=error)
@@ -71,7 +74,8 @@ fuzzers() {
 }
 
 suite_under_asan() {
-    build_tree "$BUILD-asan" -DHOROLAB_SANITIZE=address,undefined -DHOROLAB_BUILD_BENCH=OFF &&
+    build_tree "$BUILD-asan" -DHOROLAB_SANITIZE=address,undefined -DHOROLAB_BUILD_BENCH=OFF \
+        -DHOROLAB_DAEMON_DIR="$DAEMONS" &&
         (cd "$BUILD-asan" && ctest --output-on-failure -j2 --timeout 300)
 }
 

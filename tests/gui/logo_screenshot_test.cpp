@@ -1,8 +1,8 @@
 // The real window at normal size and maximised: the logo keeps its offset
 // from "&Clear Log", and its magenta background shows the dialog's colour.
 // Pictures of both states go to $HOROLAB_SCREENSHOT_DIR.
-#include "platform/qt/QtBitmapControl.h"
-#include "platform/qt/QtDialogWindow.h"
+#include "frontends/qt/QtBitmapControl.h"
+#include "frontends/qt/QtDialogWindow.h"
 #include "res/Bitmaps.h"
 #include "support/QtTestMain.h"
 #include "support/QtWindowDriver.h"

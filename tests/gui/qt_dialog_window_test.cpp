@@ -4,9 +4,9 @@
 #include "support/QtTestMain.h"
 #include "support/QtWindowDriver.h"
 
-#include "platform/qt/QtFonts.h"
-#include "platform/qt/QtLogPane.h"
-#include "platform/qt/QtServerBox.h"
+#include "frontends/qt/QtFonts.h"
+#include "frontends/qt/QtLogPane.h"
+#include "frontends/qt/QtServerBox.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 

@@ -3,10 +3,10 @@
 #include "support/QtTestMain.h"
 #include "support/QtWindowDriver.h"
 
-#include "platform/qt/QtFileFilter.h"
-#include "platform/qt/QtLogPane.h"
-#include "platform/qt/QtText.h"
-#include "platform/qt/QtUiCalls.h"
+#include "frontends/qt/QtFileFilter.h"
+#include "frontends/qt/QtLogPane.h"
+#include "frontends/qt/QtText.h"
+#include "frontends/qt/QtUiCalls.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 

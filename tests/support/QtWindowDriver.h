@@ -3,7 +3,7 @@
 // into the focused widget, waiting with the event loop running, answering
 // message boxes, saving screenshots. Header-only; gui and system tests only.
 #include "support/TestPaths.h"
-#include "platform/qt/QtDialogWindow.h"
+#include "frontends/qt/QtDialogWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>

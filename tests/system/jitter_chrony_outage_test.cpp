@@ -60,7 +60,7 @@ class ChronyOutageJitterTest : public ::testing::Test, public JitterRig {
 protected:
     void SetUp() override
     {
-        if (!fs::exists("/usr/sbin/chronyd"))
+        if (!fs::exists(HOROLAB_CHRONYD))
             GTEST_SKIP() << "needs chronyd";
         m_fixture = SourceDir() / "scripts" / "chronyd-fixture.sh";
         ASSERT_TRUE(fs::exists(m_fixture)) << m_fixture;
@@ -84,7 +84,7 @@ protected:
 
     int Fixture(const std::string& command)
     {
-        return std::system((Quoted(m_fixture.string()) + " " + command + " " + Quoted(m_dir.string()) +
+        return std::system(("CHRONYD=" + Quoted(HOROLAB_CHRONYD) + " " + Quoted(m_fixture.string()) + " " + command + " " + Quoted(m_dir.string()) +
                             " >/dev/null 2>&1").c_str());
     }
 
@@ -96,7 +96,7 @@ protected:
         // As the fixture does: as root chronyd keeps root (so it can remove
         // its pidfile), otherwise it runs as the caller.
         const std::string user = ::getuid() == 0 ? "-u root" : "-U -u \"$(id -un)\"";
-        const std::string command = "setsid /usr/sbin/chronyd -x -d " + user + " -f " +
+        const std::string command = "setsid " + Quoted(HOROLAB_CHRONYD) + " -x -d " + user + " -f " +
                                     Quoted((m_dir / "chrony.conf").string()) + " </dev/null >>" +
                                     Quoted((m_dir / "chronyd.log").string()) + " 2>&1 &";
         if (std::system(command.c_str()) != 0)

@@ -4,7 +4,7 @@
 #include "support/QtTestMain.h"
 #include "support/QtWindowDriver.h"
 
-#include "platform/qt/QtLogPane.h"
+#include "frontends/qt/QtLogPane.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 

@@ -1,6 +1,6 @@
-#include "platform/qt/QtFileFilter.h"
+#include "frontends/qt/QtFileFilter.h"
 
-#include "platform/qt/QtText.h"
+#include "frontends/qt/QtText.h"
 
 #include <vector>
 

@@ -1,9 +1,9 @@
 // The modal boxes the dialog owns: message boxes and the save-file dialog.
-#include "platform/qt/QtDialogWindow.h"
+#include "frontends/qt/QtDialogWindow.h"
 
-#include "platform/qt/QtFileFilter.h"
-#include "platform/qt/QtText.h"
-#include "platform/qt/QtUiCalls.h"
+#include "frontends/qt/QtFileFilter.h"
+#include "frontends/qt/QtText.h"
+#include "frontends/qt/QtUiCalls.h"
 
 #include <QDir>
 #include <QFile>

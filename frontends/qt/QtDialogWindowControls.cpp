@@ -1,15 +1,15 @@
 // The window operations on controls, the menu and geometry. Each runs on the
 // interface thread (see QtUiCalls), whichever thread calls it.
-#include "platform/qt/QtDialogWindow.h"
+#include "frontends/qt/QtDialogWindow.h"
 
-#include "platform/qt/QtAppIcon.h"
-#include "platform/qt/QtBitmapControl.h"
-#include "platform/qt/QtFonts.h"
-#include "platform/qt/QtGroupBox.h"
-#include "platform/qt/QtLogPane.h"
-#include "platform/qt/QtServerBox.h"
-#include "platform/qt/QtText.h"
-#include "platform/qt/QtUiCalls.h"
+#include "frontends/qt/QtAppIcon.h"
+#include "frontends/qt/QtBitmapControl.h"
+#include "frontends/qt/QtFonts.h"
+#include "frontends/qt/QtGroupBox.h"
+#include "frontends/qt/QtLogPane.h"
+#include "frontends/qt/QtServerBox.h"
+#include "frontends/qt/QtText.h"
+#include "frontends/qt/QtUiCalls.h"
 #include "res/DialogTemplate.h"
 
 #include <QAbstractButton>

@@ -1,6 +1,6 @@
-#include "platform/qt/QtLogPane.h"
+#include "frontends/qt/QtLogPane.h"
 
-#include "platform/qt/QtText.h"
+#include "frontends/qt/QtText.h"
 
 #include <QScrollBar>
 #include <QTextCursor>

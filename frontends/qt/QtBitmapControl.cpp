@@ -1,4 +1,4 @@
-#include "platform/qt/QtBitmapControl.h"
+#include "frontends/qt/QtBitmapControl.h"
 
 #include "platform/Raster.h"
 #include "res/Bitmaps.h"

@@ -1,4 +1,4 @@
-#include "platform/qt/QtDialogUnits.h"
+#include "frontends/qt/QtDialogUnits.h"
 
 #include <QFontMetrics>
 #include <cstdint>

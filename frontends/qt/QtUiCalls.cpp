@@ -1,4 +1,4 @@
-#include "platform/qt/QtUiCalls.h"
+#include "frontends/qt/QtUiCalls.h"
 
 #include <QMetaObject>
 

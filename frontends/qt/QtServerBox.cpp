@@ -1,6 +1,6 @@
-#include "platform/qt/QtServerBox.h"
+#include "frontends/qt/QtServerBox.h"
 
-#include "platform/qt/QtText.h"
+#include "frontends/qt/QtText.h"
 
 #include <QFontMetrics>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "platform/qt/QtText.h"
+#include "frontends/qt/QtText.h"
 
 #include <algorithm>
 

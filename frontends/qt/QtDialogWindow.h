@@ -3,7 +3,7 @@
 // its menu, found by control id, with their events routed to the dialog like
 // its event table says. Every IWindow operation may be called from any
 // thread; it runs on the interface thread and returns when done there.
-#include "platform/qt/QtDialogUnits.h"
+#include "frontends/qt/QtDialogUnits.h"
 #include "ui/TikkaraApp.h"
 
 #include <QDialog>

@@ -1,4 +1,4 @@
-#include "platform/qt/QtGroupBox.h"
+#include "frontends/qt/QtGroupBox.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "platform/qt/QtAppIcon.h"
+#include "frontends/qt/QtAppIcon.h"
 
 #include "res/AppIcon.h"
 

@@ -1,4 +1,4 @@
-#include "platform/qt/QtFonts.h"
+#include "frontends/qt/QtFonts.h"
 
 #include "res/DialogTemplate.h"
 
