@@ -3,8 +3,47 @@
 include(GNUInstallDirs)
 
 install(TARGETS horolab RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/horolab.desktop
+# A stripped install (the package's) drops the compiler's notes too, as
+# Debian's own strip step does.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/horolab\"
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endif()")
+# The desktop entry and the AppStream metainfo are named by the application's
+# id, as software centres look them up.
+set(HOROLAB_APP_ID org.horolab.Horolab)
+set(HOROLAB_PACKAGE_MAINTAINER "The Horolab developers <maintainers@horolab.org>"
+    CACHE STRING "Maintainer of the Debian package, its changelog and copyright")
+set(HOROLAB_HOMEPAGE "https://horolab.org/" CACHE STRING "Project home page")
+set(HOROLAB_SCREENSHOT_URL "${HOROLAB_HOMEPAGE}screenshots/horolab-window.png"
+    CACHE STRING "Where packaging/horolab-window.png is published")
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/${HOROLAB_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/${HOROLAB_APP_ID}.metainfo.xml.in
+               ${CMAKE_BINARY_DIR}/${HOROLAB_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/${HOROLAB_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# Debian's documentation: copyright, changelog and the manual page, the latter
+# two compressed as Debian wants them (gzip -9n: no name, no time stamp).
+set(HOROLAB_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/horolab)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in
+               ${CMAKE_BINARY_DIR}/doc/copyright @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in
+               ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/doc/copyright DESTINATION ${HOROLAB_DOC_DIR})
+find_program(GZIP gzip REQUIRED)
+set(HOROLAB_MAN_PAGE ${PROJECT_SOURCE_DIR}/packaging/horolab.1)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.gz ${CMAKE_BINARY_DIR}/doc/horolab.1.gz
+  COMMAND ${GZIP} -9nc ${CMAKE_BINARY_DIR}/doc/changelog > ${CMAKE_BINARY_DIR}/doc/changelog.gz
+  COMMAND ${GZIP} -9nc ${HOROLAB_MAN_PAGE} > ${CMAKE_BINARY_DIR}/doc/horolab.1.gz
+  DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog ${HOROLAB_MAN_PAGE}
+  COMMENT "Compressing the changelog and the manual page")
+add_custom_target(horolab_docs ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog.gz ${CMAKE_BINARY_DIR}/doc/horolab.1.gz)
+install(FILES ${CMAKE_BINARY_DIR}/doc/changelog.gz DESTINATION ${HOROLAB_DOC_DIR})
+install(FILES ${CMAKE_BINARY_DIR}/doc/horolab.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The icon theme's PNGs, rendered at build time from the same drawing as the
 # compiled-in window icon.
@@ -25,11 +64,11 @@ add_custom_command(OUTPUT ${icon_files}
   COMMENT "Rendering the desktop icons")
 add_custom_target(horolab_icons ALL DEPENDS ${icon_files})
 
-set(HOROLAB_PACKAGE_MAINTAINER "Horolab maintainers <horolab@vantrel.example>"
-    CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME horolab)
-set(CPACK_PACKAGE_VENDOR Vantrel)
+set(CPACK_PACKAGE_VENDOR "The Horolab developers")
+set(CPACK_PACKAGE_CONTACT "${HOROLAB_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${HOROLAB_HOMEPAGE}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "diagnostic tool for NTP time servers")
 # Lines kept under 80 columns, as Debian descriptions want them.
 set(CPACK_PACKAGE_DESCRIPTION [=[
