@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the built tree and checks what it would put
-# on a machine: the fields, exactly the expected files, a valid desktop
-# entry, icons of the right sizes, a program that leads back to no build tree.
+# on a machine: the fields, exactly the expected files, lintian's verdict, a
+# valid desktop entry and AppStream metainfo, icons of the right sizes,
+# programs that lead back to no build tree.
 #   package_test.sh BUILD_DIR WORK_DIR VERSION
 # Leaves the unpacked package in WORK_DIR/root for the tests that run it.
 set -euo pipefail
@@ -41,7 +42,11 @@ description=$(field Description)
 
 # Exactly these files, nothing else (no test programs, no build helpers).
 expected="./usr/bin/horolab
-./usr/share/applications/horolab.desktop"
+./usr/share/applications/org.horolab.Horolab.desktop
+./usr/share/metainfo/org.horolab.Horolab.metainfo.xml
+./usr/share/doc/horolab/copyright
+./usr/share/doc/horolab/changelog.gz
+./usr/share/man/man1/horolab.1.gz"
 for n in 16 32 48 64 128 256; do
     expected+=$'\n'"./usr/share/icons/hicolor/${n}x${n}/apps/horolab.png"
 done
@@ -51,15 +56,31 @@ dpkg-deb --contents "$deb" | awk '$1 ~ /^-/ && $2 != "root/root" { print "FAIL: 
 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
-program=$root/usr/bin/horolab
-[ -x "$program" ] || fail "usr/bin/horolab is not executable"
-file -b "$program" | grep -q 'ELF .*, stripped' || fail "program: $(file -b "$program")"
-readelf -d "$program" | grep -qE 'RPATH|RUNPATH' && fail "program carries a library search path: $(readelf -d "$program" | grep -E 'RPATH|RUNPATH')"
-for tree in "$build" "$source_dir"; do
-    grep -qF "$tree" "$program" && fail "program names $tree: $(strings "$program" | grep -F "$tree" | head -3)"
-done
+[ -x "$root/usr/bin/horolab" ] || fail "usr/bin/horolab is not executable"
+# Every ELF file the package ships: stripped, no library search path, no
+# path back into the build.
+while IFS= read -r -d '' elf; do
+    name=${elf#"$root"}
+    file -b "$elf" | grep -q 'ELF .*, stripped' || fail "$name: $(file -b "$elf")"
+    readelf -d "$elf" | grep -qE 'RPATH|RUNPATH' && fail "$name carries a library search path"
+    for tree in "$build" "$source_dir"; do
+        grep -qF "$tree" "$elf" && fail "$name names $tree: $(strings "$elf" | grep -F "$tree" | head -3)"
+    done
+done < <(find "$root" -type f -exec sh -c 'head -c4 "$1" | grep -q "^.ELF"' _ {} \; -print0)
 
-entry=$root/usr/share/applications/horolab.desktop
+# Debian's conventions: no error from lintian; its warnings are printed.
+lintian_report=$(lintian --fail-on error "$deb" 2>&1) || fail "lintian: $lintian_report"
+[ -z "$lintian_report" ] || echo "lintian: $lintian_report"
+
+# What software centres read, offline (the screenshot's URL is not fetched).
+metainfo=$root/usr/share/metainfo/org.horolab.Horolab.metainfo.xml
+appstream_report=$(appstreamcli validate --no-net "$metainfo" 2>&1) ||
+    fail "appstreamcli validate: $appstream_report"
+echo "appstreamcli: $(tail -n1 <<<"$appstream_report")"
+grep -q '<launchable type="desktop-id">org.horolab.Horolab.desktop</launchable>' "$metainfo" ||
+    fail "metainfo does not launch the packaged desktop entry"
+
+entry=$root/usr/share/applications/org.horolab.Horolab.desktop
 report=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $report"
 grep -E ': (error|warning):' <<<"$report" && fail "desktop entry has errors or warnings"
 key() { sed -n "s/^$1=//p" "$entry"; }
@@ -67,7 +88,7 @@ key() { sed -n "s/^$1=//p" "$entry"; }
 [ "$(key Name)" = Horolab ] || fail "Name=$(key Name)"
 [ "$(key Exec)" = horolab ] || fail "Exec=$(key Exec)"
 [ "$(key Icon)" = horolab ] || fail "Icon=$(key Icon)"
-for category in Network Utility; do
+for category in Network; do
     [[ ";$(key Categories)" == *";$category;"* ]] || fail "Categories=$(key Categories) lacks $category"
 done
 
