@@ -50,10 +50,10 @@ bool ChronyAnswers(uint16_t port)
     return got == NtpHeaderSize;
 }
 
-// The source tree, from where this file lies.
+// The source tree; __FILE__ is relative when the build tree lies inside it.
 fs::path SourceDir()
 {
-    return fs::path(__FILE__).parent_path().parent_path().parent_path();
+    return HOROLAB_SOURCE_DIR;
 }
 
 class ChronyOutageJitterTest : public ::testing::Test, public JitterRig {
