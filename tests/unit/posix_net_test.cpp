@@ -85,11 +85,12 @@ TEST(PosixSockets, InetAddrTakesDottedTextOnly)
 
 TEST(PosixSockets, ResolvesNumericTextAndRefusesMalformedNames)
 {
-    uint32_t address = 0;
-    ASSERT_TRUE(layer.ResolveIPv4("127.0.0.1", address));
-    EXPECT_EQ(address, htonl(INADDR_LOOPBACK));
+    SockAddrIn resolved;
+    ASSERT_TRUE(layer.Resolve("127.0.0.1", resolved));
+    EXPECT_EQ(resolved.family, AddressFamilyIPv4);
+    EXPECT_EQ(resolved.address, htonl(INADDR_LOOPBACK));
     // An empty label is refused by the resolver itself: no query leaves the machine.
-    EXPECT_FALSE(layer.ResolveIPv4("no-such..host", address));
+    EXPECT_FALSE(layer.Resolve("no-such..host", resolved));
     EXPECT_EQ(layer.LastError(), 11001);
 }
 
