@@ -322,7 +322,8 @@ int CPosixSockets::RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockA
     // A consumed datagram names its sender, also when it was too long.
     if (from != nullptr)
         *from = FromSockaddr(slot.peer);
-    if (slot.length > capacity)
+    // A slot holds only the start of a longer datagram: too long either way.
+    if (slot.length > capacity || slot.length > SlotSize)
         return Fail(WsaError::MessageSize);
     std::memcpy(buffer, slot.bytes, static_cast<size_t>(slot.length));
     return slot.length;
