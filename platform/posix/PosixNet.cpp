@@ -1,4 +1,5 @@
 #include "platform/Net.h"
+#include "platform/posix/AddressChoice.h"
 #include "platform/posix/WsaErrno.h"
 
 #include <arpa/inet.h>
@@ -393,15 +394,7 @@ bool CPosixSockets::Resolve(const std::string& host, SockAddrIn& address)
         Fail(HostNotFound);
         return false;
     }
-    const addrinfo* chosen = nullptr;
-    for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET) {
-            chosen = entry;
-            break;
-        }
-        if (entry->ai_family == AF_INET6 && chosen == nullptr)
-            chosen = entry;
-    }
+    const addrinfo* chosen = FirstIPv4ElseIPv6(list);
     if (chosen == nullptr) {
         ::freeaddrinfo(list);
         Fail(HostNotFound);

@@ -1,6 +1,7 @@
 // The POSIX socket layer: error numbers, datagram reads that never cut,
 // ICMP reports, draining, and handles kept after their close.
 #include "platform/Net.h"
+#include "platform/posix/AddressChoice.h"
 #include "platform/posix/WsaErrno.h"
 
 #include <gtest/gtest.h>
@@ -318,6 +319,22 @@ TEST(PosixSockets, Ipv6TextIsParsedWithoutAnyLookUp)
     SockAddrIn resolved;
     ASSERT_TRUE(layer.Resolve("::1", resolved));
     EXPECT_EQ(resolved.family, AddressFamilyIPv6);
+}
+
+TEST(PosixSockets, NameStandsForItsFirstIPv4AddressElseItsFirstIPv6One)
+{
+    addrinfo v6a{}, v6b{}, v4{}, other{};
+    v6a.ai_family = v6b.ai_family = AF_INET6;
+    v4.ai_family = AF_INET;
+    other.ai_family = AF_UNIX;
+    v6a.ai_next = &v6b;
+    v6b.ai_next = &v4;
+    EXPECT_EQ(FirstIPv4ElseIPv6(&v6a), &v4);
+    v6b.ai_next = nullptr;
+    other.ai_next = &v6a;
+    EXPECT_EQ(FirstIPv4ElseIPv6(&other), &v6a);
+    other.ai_next = nullptr;
+    EXPECT_EQ(FirstIPv4ElseIPv6(&other), nullptr);
 }
 
 } // namespace
