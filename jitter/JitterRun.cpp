@@ -102,7 +102,8 @@ void CJitterRun::ShowStats()
 
 void CJitterRun::AbortStart()
 {
-    m_dialog.EnableControls(true);
+    if (!m_dialog.IsClosing())
+        m_dialog.EnableControls(true);
     m_dialog.m_monitorRunning = 0;
     m_window.SetText(IDC_GO, "&Go");
 }
@@ -111,7 +112,9 @@ void CJitterRun::End()
 {
     if (!IsPort123Mode())
         m_dialog.CloseSocket();
-    m_dialog.EnableControls(true);
+    // A closing dialog keeps its controls disabled until it is gone.
+    if (!m_dialog.IsClosing())
+        m_dialog.EnableControls(true);
     m_window.SetText(IDC_GO, "&Go");
     m_dialog.m_monitorRunning = 0;
 }

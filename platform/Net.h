@@ -25,15 +25,27 @@ constexpr int HostUnreachable = 10065; // EHOSTUNREACH
 using SocketHandle = int;
 constexpr SocketHandle InvalidSocket = -1;
 constexpr uint32_t InaddrNone = 0xFFFFFFFFu;
+// Address families as Windows Sockets numbers them.
+constexpr uint16_t AddressFamilyIPv4 = 2;
+constexpr uint16_t AddressFamilyIPv6 = 23;
 
-// An IPv4 socket address: family 2, port and address in network byte order,
-// and the 8 filler bytes of the 16-byte form (never read).
+// A socket address: family 2 with an IPv4 `address`, or family 23 with an
+// IPv6 `address6` and its zone (`scope`); port and addresses in network byte
+// order. The 8 filler bytes of the 16-byte IPv4 form are never read.
 struct SockAddrIn {
     uint16_t family = 0;
     uint16_t port = 0;    // network byte order
     uint32_t address = 0; // network byte order
     uint8_t zero[8] = {};
-    bool SameEndpoint(const SockAddrIn& o) const { return port == o.port && address == o.address; }
+    uint8_t address6[16] = {};
+    uint32_t scope = 0;
+    bool SameEndpoint(const SockAddrIn& o) const
+    {
+        for (int i = 0; i < 16; ++i)
+            if (address6[i] != o.address6[i])
+                return false;
+        return port == o.port && address == o.address && scope == o.scope;
+    }
 };
 
 // The socket services the transport needs, in place of Windows Sockets 2.
@@ -44,9 +56,9 @@ public:
     // Library start and release (WSAStartup/WSACleanup); POSIX needs neither.
     virtual bool Startup() = 0;
     virtual void Cleanup() = 0;
-    // An IPv4 UDP socket, or InvalidSocket.
+    // A UDP socket that reaches IPv4 and IPv6 servers alike, or InvalidSocket.
     virtual SocketHandle CreateUdpSocket() = 0;
-    // Binds to 0.0.0.0:port (port in host order); 0 or -1.
+    // Binds to `port` (host order) of every local address of both families; 0 or -1.
     virtual int Bind(SocketHandle s, uint16_t port) = 0;
     virtual int SendTo(SocketHandle s, const uint8_t* data, int length, const SockAddrIn& to) = 0;
     // 1 when readable, 0 on time-out, -1 on error.
@@ -54,14 +66,18 @@ public:
     // Reads one datagram of at most `capacity` bytes; a longer one is consumed
     // and fails with WsaError::MessageSize. -1 on failure.
     virtual int RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockAddrIn* from) = 0;
-    // Drops every datagram already queued on the socket.
+    // Drops every datagram and every ICMP report already queued on the socket.
     virtual void DiscardPending(SocketHandle s) = 0;
     virtual void Close(SocketHandle s) = 0;
     virtual int LastError() = 0;
     // Dotted IPv4 text to an address in network order, InaddrNone when rejected.
     virtual uint32_t InetAddr(const std::string& text) = 0;
-    // The first IPv4 address of a host name, in network order.
-    virtual bool ResolveIPv4(const std::string& host, uint32_t& address) = 0;
+    // Numeric IPv6 text (a zone allowed) to family, address6 and scope of
+    // `address`; nothing else changes. Never asks a name server.
+    virtual bool ParseIPv6(const std::string& text, SockAddrIn& address) = 0;
+    // The first IPv4 address of a host name, else its first IPv6 address,
+    // into family and address fields of `address`; the port is left alone.
+    virtual bool Resolve(const std::string& host, SockAddrIn& address) = 0;
 };
 
 // The real layer over POSIX sockets.

@@ -5,6 +5,12 @@
 namespace {
 constexpr int QueryTimeoutSeconds = 2;
 constexpr int NtpPort = 123;
+
+// An IPv6 address is bracketed so that its colons are not taken for the port's.
+std::string HostWithPort(const std::string& host)
+{
+    return host.find(':') == std::string::npos ? host : "[" + host + "]";
+}
 } // namespace
 
 // One complete client exchange with the server in the server box, reported
@@ -39,12 +45,13 @@ void CTikkaraDlg::OnOK()
     }
     RememberServer();
 
+    const std::string host = HostWithPort(m_host);
     if (IsPort123Mode())
-        AppendLog(Format("Querying host %s:%i from port %i\r\n", m_host.c_str(), m_port, NtpPort));
+        AppendLog(Format("Querying host %s:%i from port %i\r\n", host.c_str(), m_port, NtpPort));
     else if (m_port == NtpPort)
-        AppendLog(Format("Querying host %s from random port\r\n", m_host.c_str()));
+        AppendLog(Format("Querying host %s from random port\r\n", host.c_str()));
     else
-        AppendLog(Format("Querying host %s:%i from random port\r\n", m_host.c_str(), m_port));
+        AppendLog(Format("Querying host %s:%i from random port\r\n", host.c_str(), m_port));
 
     CNtpMsg request;
     if (m_window.IsChecked(IDC_SNTP))

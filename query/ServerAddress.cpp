@@ -6,8 +6,6 @@
 #include <bit>
 
 namespace {
-constexpr uint16_t AddressFamilyIPv4 = 2;
-
 // htons without a platform header.
 uint16_t ToNetworkOrder(uint16_t value)
 {
@@ -34,19 +32,26 @@ bool CTikkaraDlg::SetServer(const std::string& text)
         return false;
     }
 
-    uint32_t address = m_sockets.InetAddr(m_host);
-    if (address == InaddrNone && !m_sockets.ResolveIPv4(m_host, address)) {
+    SockAddrIn server;
+    if (!FindServer(parsed.ipv6Literal, server)) {
         AppendLog(Format("--Could not find host %s.", m_host.c_str()));
-        // The counterpart of OpenSocket's start-up. The layer keeps no count
-        // that could drop to zero here and take a port-123 socket with it.
-        m_sockets.Cleanup();
         return false;
     }
-
-    SockAddrIn server;
-    server.family = AddressFamilyIPv4;
     server.port = ToNetworkOrder(static_cast<uint16_t>(m_port & 0xFFFF)); // only the low 16 bits count
-    server.address = address;
     m_serverAddress = server;
     return true;
+}
+
+// An IPv6 literal is never handed to the resolver: a typing error in an
+// address must not become a name server query.
+bool CTikkaraDlg::FindServer(bool ipv6Literal, SockAddrIn& server)
+{
+    if (ipv6Literal)
+        return m_sockets.ParseIPv6(m_host, server);
+    server.address = m_sockets.InetAddr(m_host);
+    if (server.address != InaddrNone) {
+        server.family = AddressFamilyIPv4;
+        return true;
+    }
+    return m_sockets.Resolve(m_host, server);
 }

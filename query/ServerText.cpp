@@ -2,6 +2,7 @@
 
 #include "query/StringTokenizer.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -32,12 +33,37 @@ int32_t ParsePortNumber(const std::string& text)
     return static_cast<int32_t>(negative ? -value : value);
 }
 
+namespace {
+// "[address]" or "[address]:port"; anything else after the bracket is no port.
+ServerText ParseBracketed(const std::string& text)
+{
+    ServerText result;
+    result.ipv6Literal = true;
+    const size_t close = text.find(']');
+    result.host = text.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+    const std::string rest = close == std::string::npos ? "" : text.substr(close + 1);
+    if (!rest.empty())
+        result.port = rest[0] == ':' ? ParsePortNumber(rest.substr(1)) : 0;
+    if (result.host.empty())
+        result.status = ServerTextStatus::NoHost;
+    else if (result.port < 1)
+        result.status = ServerTextStatus::InvalidPort;
+    return result;
+}
+} // namespace
+
 ServerText ParseServerText(const std::string& text)
 {
     ServerText result;
     result.host = text;
     if (text.empty()) {
         result.status = ServerTextStatus::NoHost;
+        return result;
+    }
+    if (text[0] == '[')
+        return ParseBracketed(text);
+    if (std::count(text.begin(), text.end(), ':') >= 2) {
+        result.ipv6Literal = true;
         return result;
     }
     CStringTokenizer tokens(text, ':');

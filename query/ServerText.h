@@ -11,10 +11,14 @@ struct ServerText {
     ServerTextStatus status = ServerTextStatus::Ok;
     std::string host;                // the whole text unless it splits in exactly two
     int32_t port = DefaultNtpPort;   // meaningless when status is NoHost
+    bool ipv6Literal = false;        // host is an IPv6 address, never a name
 };
 
 // "host" or "host:port". Only a text of exactly two colon-separated tokens
 // names a port; a port below 1 is invalid, any larger number is accepted.
+// "[address]" and "[address]:port" name an IPv6 address (host without the
+// brackets); so does a text with two or more colons and no brackets, on the
+// default port.
 ServerText ParseServerText(const std::string& text);
 
 // Like atoi (leading white space, an optional sign, digits up to the first

@@ -74,9 +74,13 @@ bool CTikkaraDlg::OpenSocket()
     return true;
 }
 
+// Each successful OpenSocket is released once, however many ways out call this.
 void CTikkaraDlg::CloseSocket()
 {
+    if (m_socket == InvalidSocket)
+        return;
     m_sockets.Close(m_socket);
+    m_socket = InvalidSocket;
     m_sockets.Cleanup();
 }
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# A real chronyd serving NTP on 127.0.0.1 at a free port, for the system tests.
-#   chronyd-fixture.sh start DIR   writes DIR/chrony.conf, starts chronyd, waits
+# A real chronyd serving NTP on 127.0.0.1 (or ADDRESS, e.g. ::1) at a free
+# port, for the system tests.
+#   chronyd-fixture.sh start DIR [ADDRESS]
+#                                  writes DIR/chrony.conf, starts chronyd, waits
 #                                  until it answers, writes the port to DIR/port
 #   chronyd-fixture.sh stop DIR    ends the chronyd started there
 # chronyd runs with -x (it never touches the clock) and -d (in the foreground,
@@ -10,7 +12,7 @@ set -euo pipefail
 CHRONYD=${CHRONYD:-/usr/sbin/chronyd}
 
 usage() {
-    echo "usage: $0 start|stop DIR" >&2
+    echo "usage: $0 start DIR [ADDRESS] | stop DIR" >&2
     exit 2
 }
 
@@ -35,11 +37,11 @@ pick_free_port() {
 }
 
 write_config() {
-    local dir="$1" port="$2"
+    local dir="$1" port="$2" address="$3"
     cat >"$dir/chrony.conf" <<EOF
 port $port
-bindaddress 127.0.0.1
-allow 127.0.0.1
+bindaddress $address
+allow $address
 local stratum 3
 cmdport 0
 bindcmdaddress /
@@ -47,14 +49,14 @@ pidfile $dir/chronyd.pid
 EOF
 }
 
-# One NTP client request (version 3, mode 3) to 127.0.0.1:$1; true when a
+# One NTP client request (version 3, mode 3) to $2 port $1; true when a
 # 48-byte answer comes back within a second.
 answers() {
     local reply request='\x1b'
     request+=$(printf '\\x00%.0s' $(seq 1 47))
     reply=$(
         exec 2>/dev/null
-        exec 3<>"/dev/udp/127.0.0.1/$1" || exit 1
+        exec 3<>"/dev/udp/$2/$1" || exit 1
         printf "$request" >&3 # one write, so one datagram
         timeout 1 head -c 48 <&3 | od -An -v -tx1 | wc -w
     ) || return 1
@@ -73,21 +75,21 @@ user_options() {
 }
 
 start() {
-    local dir="$1" port pid
+    local dir="$1" address="${2:-127.0.0.1}" port pid
     stop "$dir" 2>/dev/null || true
     mkdir -p "$dir"
     rm -f "$dir/port"
     port=$(pick_free_port)
-    write_config "$dir" "$port"
+    write_config "$dir" "$port" "$address"
     # shellcheck disable=SC2046
     setsid "$CHRONYD" -x -d $(user_options) -f "$dir/chrony.conf" \
         </dev/null >"$dir/chronyd.log" 2>&1 &
     pid=$!
     echo "$pid" >"$dir/launcher.pid"
     for _ in $(seq 1 40); do
-        if answers "$port"; then
+        if answers "$port" "$address"; then
             echo "$port" >"$dir/port"
-            echo "chronyd (pid $pid) serves NTP on 127.0.0.1:$port"
+            echo "chronyd (pid $pid) serves NTP on $address port $port"
             return 0
         fi
         if ! kill -0 "$pid" 2>/dev/null; then
@@ -95,7 +97,7 @@ start() {
         fi
         sleep 0.25
     done
-    echo "chronyd did not answer on 127.0.0.1:$port; its log:" >&2
+    echo "chronyd did not answer on $address port $port; its log:" >&2
     cat "$dir/chronyd.log" >&2 || true
     stop "$dir" || true
     return 1
@@ -122,9 +124,8 @@ stop() {
     rm -f "$dir/port"
 }
 
-[ $# -eq 2 ] || usage
-case "$1" in
-start) start "$2" ;;
-stop) stop "$2" ;;
+case "$1:$#" in
+start:2 | start:3) start "$2" "${3:-}" ;;
+stop:2) stop "$2" ;;
 *) usage ;;
 esac

@@ -56,6 +56,10 @@ bool CTikkaraDlg::OnInitDialog()
 
 void CTikkaraDlg::OnCommand(int id)
 {
+    // The dialog ends as soon as the worker has; a query started now would
+    // still be running then.
+    if (m_closeRequested)
+        return;
     switch (id) {
     case IDOK: OnOK(); break;
     case IDCANCEL: OnCancel(); break;

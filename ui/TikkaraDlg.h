@@ -43,6 +43,8 @@ public:
 
     // Shared operations.
     void EnableControls(bool enable);
+    // True once a close waits for the monitor's worker: no new work may start.
+    bool IsClosing() const { return m_closeRequested; }
     void RememberServer();
     void AppendLog(std::string text);
 
@@ -75,6 +77,7 @@ public:
 
 private:
     bool IsPort123Mode();
+    bool FindServer(bool ipv6Literal, SockAddrIn& server);
     // Called on the interface thread once the monitor's worker has ended.
     void OnMonitorThreadEnded();
 
@@ -82,7 +85,7 @@ private:
     ISocketLayer& m_sockets;
     IClock& m_clock;
     std::thread m_monitorThread;
-    bool m_closeRequested = false;
+    std::atomic<bool> m_closeRequested{false};
 };
 
 // Entry of the monitor's worker thread.

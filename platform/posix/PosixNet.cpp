@@ -1,14 +1,17 @@
 #include "platform/Net.h"
+#include "platform/posix/AddressChoice.h"
 #include "platform/posix/WsaErrno.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <set>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,6 +20,13 @@ constexpr int HostNotFound = 11001; // WSAHOST_NOT_FOUND
 constexpr int NotSocket = 10038;    // WSAENOTSOCK
 // A flood must not keep a drain loop going for ever.
 constexpr int MaxDrained = 4096;
+// Datagrams taken from the kernel per call: a burst of strays is read out
+// faster than a sender can fill the receive buffer.
+constexpr int BatchSize = 64;
+// Bytes kept of each batched datagram; a longer read goes straight to the kernel.
+constexpr int SlotSize = 128;
+// Receive buffer asked for: room for a burst while the reader is busy.
+constexpr int ReceiveBufferBytes = 1 << 20;
 
 thread_local int t_lastError = 0;
 
@@ -33,26 +43,48 @@ int FailDatagram(int error)
     return Fail(error == ECONNREFUSED ? WsaError::ConnectionReset : WsaErrorFromErrno(error));
 }
 
-sockaddr_in ToSockaddr(const SockAddrIn& a)
+// IPv4 destinations of a dual-stack socket are written as ::ffff:a.b.c.d.
+sockaddr_in6 ToSockaddr6(const SockAddrIn& a)
 {
-    sockaddr_in s{};
-    s.sin_family = AF_INET;
-    s.sin_port = a.port;
-    s.sin_addr.s_addr = a.address;
+    sockaddr_in6 s{};
+    s.sin6_family = AF_INET6;
+    s.sin6_port = a.port;
+    if (a.family == AddressFamilyIPv6) {
+        std::memcpy(&s.sin6_addr, a.address6, sizeof a.address6);
+        s.sin6_scope_id = a.scope;
+    } else {
+        s.sin6_addr.s6_addr[10] = 0xFF;
+        s.sin6_addr.s6_addr[11] = 0xFF;
+        std::memcpy(&s.sin6_addr.s6_addr[12], &a.address, 4);
+    }
     return s;
 }
 
-SockAddrIn FromSockaddr(const sockaddr_in& s)
+SockAddrIn FromSockaddr(const sockaddr_storage& storage)
 {
     SockAddrIn a;
-    a.family = AF_INET;
-    a.port = s.sin_port;
-    a.address = s.sin_addr.s_addr;
+    if (storage.ss_family == AF_INET) {
+        const auto& s = reinterpret_cast<const sockaddr_in&>(storage);
+        a.family = AddressFamilyIPv4;
+        a.port = s.sin_port;
+        a.address = s.sin_addr.s_addr;
+    } else if (storage.ss_family == AF_INET6) {
+        const auto& s = reinterpret_cast<const sockaddr_in6&>(storage);
+        a.port = s.sin6_port;
+        if (IN6_IS_ADDR_V4MAPPED(&s.sin6_addr)) {
+            a.family = AddressFamilyIPv4;
+            std::memcpy(&a.address, &s.sin6_addr.s6_addr[12], 4);
+        } else {
+            a.family = AddressFamilyIPv6;
+            std::memcpy(a.address6, &s.sin6_addr, sizeof a.address6);
+            a.scope = s.sin6_scope_id;
+        }
+    }
     return a;
 }
 
 // The queued ICMP reports that IP_RECVERR collects; left there they would
-// keep the socket readable.
+// keep the socket readable while every read says "would block".
 void DrainErrorQueue(int fd)
 {
     char control[512];
@@ -64,6 +96,24 @@ void DrainErrorQueue(int fd)
             return;
     }
 }
+
+// Datagrams read from the kernel in one batch and not yet handed out.
+struct Batch {
+    struct Slot {
+        uint8_t bytes[SlotSize];
+        int length; // the datagram's real length
+        sockaddr_storage peer;
+    };
+    Slot slots[BatchSize];
+    int count = 0;
+    int next = 0;
+    bool Empty() const { return next >= count; }
+};
+
+struct SocketState {
+    bool dualStack = false;
+    std::unique_ptr<Batch> batch = std::make_unique<Batch>();
+};
 
 class CPosixSockets : public ISocketLayer {
 public:
@@ -79,64 +129,102 @@ public:
     void Close(SocketHandle s) override;
     int LastError() override { return t_lastError; }
     uint32_t InetAddr(const std::string& text) override;
-    bool ResolveIPv4(const std::string& host, uint32_t& address) override;
+    bool ParseIPv6(const std::string& text, SockAddrIn& address) override;
+    bool Resolve(const std::string& host, SockAddrIn& address) override;
 
 private:
     // Only descriptors this layer opened and has not closed count as sockets.
     // A handle kept after its close must never reach a descriptor number the
-    // process has since reused for something else.
-    bool IsOpen(SocketHandle s);
+    // process has since reused for something else. Null when not open.
+    SocketState* StateOf(SocketHandle s);
+    // Reads the next batch into an empty `batch`; false with the error set
+    // when the kernel has nothing or fails.
+    static bool Refill(int fd, Batch& batch);
+    static int ReadDirect(int fd, uint8_t* buffer, int capacity, SockAddrIn* from);
 
     std::mutex m_mutex;
-    std::set<SocketHandle> m_open;
+    std::map<SocketHandle, SocketState> m_open;
 };
 
-bool CPosixSockets::IsOpen(SocketHandle s)
+SocketState* CPosixSockets::StateOf(SocketHandle s)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_open.count(s) != 0)
-        return true;
+    const auto it = m_open.find(s);
+    if (it != m_open.end())
+        return &it->second;
     Fail(NotSocket);
-    return false;
+    return nullptr;
 }
 
 SocketHandle CPosixSockets::CreateUdpSocket()
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    bool dualStack = true;
+    int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0 && errno == EAFNOSUPPORT) { // a kernel without IPv6
+        dualStack = false;
+        fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    }
     if (fd < 0) {
         Fail(WsaErrorFromErrno(errno));
         return InvalidSocket;
     }
+    const int on = 1;
+    const int off = 0;
+    if (dualStack) {
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
+    }
     // Without it Linux never tells an unconnected socket that the server's
     // port is closed, and the wait would run to its time-out.
-    const int on = 1;
     ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBufferBytes, sizeof ReceiveBufferBytes);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_open.insert(fd);
+    m_open[fd].dualStack = dualStack;
     return fd;
 }
 
 int CPosixSockets::Bind(SocketHandle s, uint16_t port)
 {
-    if (!IsOpen(s))
+    const SocketState* state = StateOf(s);
+    if (state == nullptr)
         return -1;
-    SockAddrIn any;
-    any.port = htons(port);
-    const sockaddr_in address = ToSockaddr(any);
-    if (::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return Fail(WsaErrorFromErrno(errno));
-    return 0;
+    int result = 0;
+    if (state->dualStack) {
+        sockaddr_in6 any{};
+        any.sin6_family = AF_INET6;
+        any.sin6_port = htons(port);
+        result = ::bind(s, reinterpret_cast<const sockaddr*>(&any), sizeof any);
+    } else {
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_port = htons(port);
+        result = ::bind(s, reinterpret_cast<const sockaddr*>(&any), sizeof any);
+    }
+    return result == 0 ? 0 : Fail(WsaErrorFromErrno(errno));
 }
 
 int CPosixSockets::SendTo(SocketHandle s, const uint8_t* data, int length, const SockAddrIn& to)
 {
-    if (!IsOpen(s))
+    const SocketState* state = StateOf(s);
+    if (state == nullptr)
         return -1;
     if (length < 0)
         return Fail(WsaError::Invalid);
-    const sockaddr_in address = ToSockaddr(to);
-    const ssize_t sent = ::sendto(s, data, static_cast<size_t>(length), MSG_NOSIGNAL,
-                                  reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    ssize_t sent = -1;
+    if (state->dualStack) {
+        const sockaddr_in6 address = ToSockaddr6(to);
+        sent = ::sendto(s, data, static_cast<size_t>(length), MSG_NOSIGNAL,
+                        reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } else if (to.family == AddressFamilyIPv6) {
+        return Fail(WsaError::AddressFamily);
+    } else {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = to.port;
+        address.sin_addr.s_addr = to.address;
+        sent = ::sendto(s, data, static_cast<size_t>(length), MSG_NOSIGNAL,
+                        reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    }
     if (sent < 0)
         return FailDatagram(errno);
     return static_cast<int>(sent);
@@ -144,8 +232,11 @@ int CPosixSockets::SendTo(SocketHandle s, const uint8_t* data, int length, const
 
 int CPosixSockets::WaitReadable(SocketHandle s, int64_t timeoutMicroseconds)
 {
-    if (!IsOpen(s))
+    const SocketState* state = StateOf(s);
+    if (state == nullptr)
         return -1;
+    if (!state->batch->Empty())
+        return 1;
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::microseconds(timeoutMicroseconds < 0 ? 0 : timeoutMicroseconds);
     for (;;) {
@@ -167,26 +258,47 @@ int CPosixSockets::WaitReadable(SocketHandle s, int64_t timeoutMicroseconds)
     }
 }
 
-int CPosixSockets::RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockAddrIn* from)
+bool CPosixSockets::Refill(int fd, Batch& batch)
 {
-    if (!IsOpen(s))
-        return -1;
-    if (capacity < 0)
-        return Fail(WsaError::Invalid);
-    sockaddr_in peer{};
+    mmsghdr messages[BatchSize]{};
+    iovec vectors[BatchSize];
+    for (int i = 0; i < BatchSize; ++i) {
+        vectors[i] = {batch.slots[i].bytes, SlotSize};
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+        messages[i].msg_hdr.msg_name = &batch.slots[i].peer;
+        messages[i].msg_hdr.msg_namelen = sizeof batch.slots[i].peer;
+    }
+    // MSG_TRUNC: each length is the datagram's real one, so a longer one is
+    // seen instead of being cut. A failure after the first datagram stays
+    // pending for the next call.
+    const int count = ::recvmmsg(fd, messages, BatchSize, MSG_TRUNC | MSG_DONTWAIT, nullptr);
+    if (count <= 0) {
+        const int error = count < 0 ? errno : EWOULDBLOCK;
+        // A report read as an error leaves its copy in the error queue, and
+        // a queued report keeps the socket readable while reads would block.
+        DrainErrorQueue(fd);
+        FailDatagram(error);
+        return false;
+    }
+    for (int i = 0; i < count; ++i)
+        batch.slots[i].length = static_cast<int>(messages[i].msg_len);
+    batch.count = count;
+    batch.next = 0;
+    return true;
+}
+
+int CPosixSockets::ReadDirect(int fd, uint8_t* buffer, int capacity, SockAddrIn* from)
+{
+    sockaddr_storage peer{};
     socklen_t peerLength = sizeof peer;
-    // MSG_TRUNC returns the datagram's real length, so a longer one is seen
-    // instead of being cut to the buffer. MSG_DONTWAIT: a readiness that
-    // vanished must not block the caller for ever.
-    const ssize_t length = ::recvfrom(s, buffer, static_cast<size_t>(capacity), MSG_TRUNC | MSG_DONTWAIT,
+    const ssize_t length = ::recvfrom(fd, buffer, static_cast<size_t>(capacity), MSG_TRUNC | MSG_DONTWAIT,
                                       reinterpret_cast<sockaddr*>(&peer), &peerLength);
     if (length < 0) {
         const int error = errno;
-        if (error == ECONNREFUSED)
-            DrainErrorQueue(s);
+        DrainErrorQueue(fd);
         return FailDatagram(error);
     }
-    // A consumed datagram names its sender, also when it was too long.
     if (from != nullptr)
         *from = FromSockaddr(peer);
     if (length > capacity)
@@ -194,14 +306,43 @@ int CPosixSockets::RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockA
     return static_cast<int>(length);
 }
 
+int CPosixSockets::RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockAddrIn* from)
+{
+    SocketState* state = StateOf(s);
+    if (state == nullptr)
+        return -1;
+    if (capacity < 0)
+        return Fail(WsaError::Invalid);
+    Batch& batch = *state->batch;
+    if (batch.Empty() && capacity > SlotSize)
+        return ReadDirect(s, buffer, capacity, from);
+    // Never blocks: a readiness that vanished must not hold the caller for ever.
+    if (batch.Empty() && !Refill(s, batch))
+        return -1;
+    const Batch::Slot& slot = batch.slots[batch.next++];
+    // A consumed datagram names its sender, also when it was too long.
+    if (from != nullptr)
+        *from = FromSockaddr(slot.peer);
+    // A slot holds only the start of a longer datagram: too long either way.
+    if (slot.length > capacity || slot.length > SlotSize)
+        return Fail(WsaError::MessageSize);
+    std::memcpy(buffer, slot.bytes, static_cast<size_t>(slot.length));
+    return slot.length;
+}
+
 void CPosixSockets::DiscardPending(SocketHandle s)
 {
-    if (!IsOpen(s))
+    SocketState* state = StateOf(s);
+    if (state == nullptr)
         return;
-    for (int n = 0; n < MaxDrained; ++n) {
-        const ssize_t length = ::recv(s, nullptr, 0, MSG_TRUNC | MSG_DONTWAIT);
-        if (length < 0 && errno != ECONNREFUSED) // a pending ICMP report is dropped too
+    Batch& batch = *state->batch;
+    batch.next = batch.count;
+    // Every error but "would block" is a report read out of the queue; the
+    // datagrams behind it still wait.
+    for (int n = 0; n < MaxDrained / BatchSize; ++n) {
+        if (!Refill(s, batch) && t_lastError == WsaError::WouldBlock)
             break;
+        batch.next = batch.count;
     }
     DrainErrorQueue(s);
 }
@@ -225,18 +366,46 @@ uint32_t CPosixSockets::InetAddr(const std::string& text)
     return ::inet_addr(text.c_str());
 }
 
-bool CPosixSockets::ResolveIPv4(const std::string& host, uint32_t& address)
+bool CPosixSockets::ParseIPv6(const std::string& text, SockAddrIn& address)
 {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_INET6;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* list = nullptr;
+    if (text.find('\0') != std::string::npos || ::getaddrinfo(text.c_str(), nullptr, &hints, &list) != 0) {
+        Fail(HostNotFound);
+        return false;
+    }
+    const uint16_t port = address.port;
+    address = FromSockaddr(*reinterpret_cast<const sockaddr_storage*>(list->ai_addr));
+    address.port = port;
+    ::freeaddrinfo(list);
+    return true;
+}
+
+bool CPosixSockets::Resolve(const std::string& host, SockAddrIn& address)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* list = nullptr;
     if (host.find('\0') != std::string::npos || ::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0) {
         Fail(HostNotFound);
         return false;
     }
-    address = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
+    const addrinfo* chosen = FirstIPv4ElseIPv6(list);
+    if (chosen == nullptr) {
+        ::freeaddrinfo(list);
+        Fail(HostNotFound);
+        return false;
+    }
+    sockaddr_storage storage{};
+    std::memcpy(&storage, chosen->ai_addr, chosen->ai_addrlen);
     ::freeaddrinfo(list);
+    const uint16_t port = address.port;
+    address = FromSockaddr(storage);
+    address.port = port;
     return true;
 }
 } // namespace

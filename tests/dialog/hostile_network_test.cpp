@@ -9,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -60,7 +62,8 @@ std::vector<uint8_t> DecoyAnswer()
     return bytes;
 }
 
-// The state of the local UDP socket bound to `port`, as /proc/net/udp shows it.
+// The state of the local UDP socket bound to `port`, as /proc/net/udp (or
+// udp6, for a socket of both families) shows it.
 struct UdpSocketState {
     bool found = false;
     unsigned long queued = 0; // bytes waiting in the receive queue
@@ -70,24 +73,23 @@ struct UdpSocketState {
 UdpSocketState ReadUdpSocket(uint16_t port)
 {
     UdpSocketState state;
-    std::ifstream table("/proc/net/udp");
-    std::string line;
-    std::getline(table, line); // the heading
-    while (std::getline(table, line)) {
-        unsigned localAddress = 0, localPort = 0, remoteAddress = 0, remotePort = 0, st = 0;
-        unsigned long tx = 0, rx = 0, drops = 0;
-        char pointer[64];
-        unsigned tr = 0, uid = 0;
-        unsigned long when = 0, retransmits = 0, timeout = 0, inode = 0, ref = 0;
-        const int fields = std::sscanf(line.c_str(),
-                                       " %*d: %x:%x %x:%x %x %lx:%lx %x:%lx %lx %u %lu %lu %lu %63s %lu",
-                                       &localAddress, &localPort, &remoteAddress, &remotePort, &st, &tx,
-                                       &rx, &tr, &when, &retransmits, &uid, &timeout, &inode, &ref,
-                                       pointer, &drops);
-        if (fields == 16 && localPort == port) {
-            state.found = true;
-            state.queued = rx;
-            state.drops = drops;
+    for (const char* path : {"/proc/net/udp", "/proc/net/udp6"}) {
+        std::ifstream table(path);
+        std::string line;
+        std::getline(table, line); // the heading
+        while (std::getline(table, line)) {
+            unsigned localPort = 0, remotePort = 0, st = 0, tr = 0, uid = 0;
+            unsigned long tx = 0, rx = 0, drops = 0, when = 0, retransmits = 0, timeout = 0, inode = 0, ref = 0;
+            char pointer[64];
+            const int fields = std::sscanf(
+                line.c_str(), " %*d: %*[0-9A-Fa-f]:%x %*[0-9A-Fa-f]:%x %x %lx:%lx %x:%lx %lx %u %lu %lu %lu %63s %lu",
+                &localPort, &remotePort, &st, &tx, &rx, &tr, &when, &retransmits, &uid, &timeout, &inode, &ref,
+                pointer, &drops);
+            if (fields == 14 && localPort == port) {
+                state.found = true;
+                state.queued = rx;
+                state.drops = drops;
+            }
         }
     }
     return state;
@@ -293,6 +295,45 @@ TEST_F(HostileQueryTest, FloodWithoutAnAnswerEndsInTheTimeOutAndSetsNothing)
     EXPECT_EQ(window.LogText(), "Querying host 127.0.0.1:" + std::to_string(server.Port()) +
                                     " from random port\r\n\r\n--No answer from Server. timed out.");
     EXPECT_TRUE(clock.Settings().empty());
+}
+
+// A burst of forged answers from another loopback address, sent as fast as
+// the sender can, just before the genuine answer: the tool must read them
+// out faster than they fill its receive buffer, or the kernel drops the
+// answer. HOROLAB_BURST overrides the size, to find the largest one survived.
+TEST_F(HostileQueryTest, BurstOfForgedAnswersJustBeforeTheAnswerIsSurvived)
+{
+    const char* given = std::getenv("HOROLAB_BURST");
+    const int burst = given != nullptr ? std::atoi(given) : 2000;
+    const int forger = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in other{AF_INET, 0, {::inet_addr("127.0.0.2")}, {}};
+    ASSERT_EQ(::bind(forger, reinterpret_cast<const sockaddr*>(&other), sizeof other), 0);
+    const std::vector<uint8_t> decoy = DecoyAnswer();
+    int forged = 0;
+    Responder server([&](const Responder::Request& request) {
+        sockaddr_in tool{AF_INET, request.from.port, {request.from.address}, {}};
+        iovec bytes{const_cast<uint8_t*>(decoy.data()), decoy.size()};
+        std::vector<mmsghdr> batch(64);
+        for (mmsghdr& m : batch)
+            m.msg_hdr = msghdr{&tool, sizeof tool, &bytes, 1, nullptr, 0, 0};
+        // In batches, as a flooding sender would: faster than one by one.
+        while (forged < burst) {
+            const int sent = ::sendmmsg(forger, batch.data(), std::min<unsigned>(64, burst - forged), 0);
+            if (sent <= 0)
+                break;
+            forged += sent;
+        }
+        Responder::Datagram answer;
+        answer.bytes = GenuineAnswer();
+        return std::vector<Responder::Datagram>{answer};
+    });
+    window.SetText(IDC_SERVER, server.ServerText());
+    dialog.OnCommand(IDC_GO);
+    ::close(forger);
+
+    EXPECT_EQ(forged, burst);
+    const CNtpMsg answer(GenuineAnswer().data());
+    EXPECT_EQ(window.LogText(), ExpectedReport(dialog, "127.0.0.1", server.Port(), answer)) << "burst " << burst;
 }
 
 // --- Every answer size from the server itself --------------------------------

@@ -341,9 +341,35 @@ TEST_F(JitterMonitorTest, CloseDuringARunEndsTheDialogOnlyAfterTheWorker)
     ASSERT_TRUE(FinishRun(10s, [&] { endedEarly = endedEarly || window.EndedWith() != -1; }));
     EXPECT_FALSE(endedEarly) << "the dialog must outlive the worker";
     EXPECT_EQ(window.EndedWith(), IDCANCEL);
-    EXPECT_TRUE(IsIdle()) << "the worker's ending ran before the dialog ended";
+    EXPECT_EQ(window.Control(IDC_GO).text, "&Go") << "the worker's ending ran before the dialog ended";
+    EXPECT_EQ(dialog.m_monitorRunning, 0);
     EXPECT_EQ(Stats().back().total, 1) << "the awaited poll was not shown";
     EXPECT_TRUE(ThreadCountSettlesAt(threadsBefore));
+}
+
+// Between the worker's ending and the posted end of the dialog, Enter or a
+// menu command must not start a query that the dialog's end would cut short.
+TEST_F(JitterMonitorTest, CloseDuringARunStartsNoNewWorkBeforeTheDialogEnds)
+{
+    Responder server(Responder::NtpServer());
+    Start(server.ServerText());
+    ASSERT_TRUE(server.WaitForRequests(2, 10s));
+    dialog.OnCommand(IDCANCEL);
+    ASSERT_TRUE(EndingDone(*this));
+    const int opened = sockets.Count(SocketCall::CreateUdpSocket);
+    const size_t requests = server.Requests().size();
+
+    EXPECT_FALSE(window.Control(IDC_SERVER).enabled) << "a closing dialog keeps its controls disabled";
+    EXPECT_FALSE(window.IsMenuBarItemEnabled(0));
+    for (int command : {IDOK, IDC_GO, ID_FILE_JITTER_MONITOR, IDC_PORT123, IDC_CLEAR_LOG})
+        dialog.OnCommand(command);
+    EXPECT_EQ(sockets.Count(SocketCall::CreateUdpSocket), opened) << "no query or run started";
+    EXPECT_EQ(server.Requests().size(), requests);
+    EXPECT_TRUE(window.MessageBoxes().empty());
+    EXPECT_EQ(window.SaveFileRequests().size(), 1u);
+
+    ASSERT_TRUE(FinishRun());
+    EXPECT_EQ(window.EndedWith(), IDCANCEL);
 }
 
 } // namespace

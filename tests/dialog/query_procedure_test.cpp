@@ -234,6 +234,47 @@ TEST_F(QueryProcedureTest, UnknownHostIsLoggedAndTheSocketClosed)
     EXPECT_EQ(OpenSockets(), 0);
 }
 
+// Each start of the socket library is released once, on every way out.
+TEST_F(QueryProcedureTest, EveryWayOutClosesAndReleasesOnce)
+{
+    CUdpResponder silent(CUdpResponder::Silence());
+    rig.sockets.SetResolver([](const std::string&, uint32_t&) { return false; });
+    Query("no-such-host");
+    Query(silent.ServerText()); // times out
+    rig.sockets.FailNext(SocketCall::WaitReadable, 10022);
+    Query(silent.ServerText());
+    EXPECT_EQ(window.LogText(), "Querying host " + silent.ServerText() + " from random port\r\n\r\n--Socket Error.");
+    EXPECT_EQ(rig.sockets.Count(SocketCall::Startup), 3);
+    EXPECT_EQ(rig.sockets.Count(SocketCall::Cleanup), 3);
+    EXPECT_EQ(rig.sockets.Count(SocketCall::Close), 3);
+    EXPECT_EQ(dlg.m_socket, InvalidSocket);
+}
+
+// The controls stay disabled for the whole wait and come back before the
+// report is written.
+TEST_F(QueryProcedureTest, ControlsAreDisabledWhileTheQueryWaits)
+{
+    const int controls[] = {IDC_SERVER, IDC_GO, IDC_SET_TIME, IDC_PORT123, IDC_AUTH, IDC_SNTP, IDCANCEL, IDC_CLEAR_LOG};
+    std::vector<std::string> disabledWhileWaiting;
+    bool enabledAtReport = false;
+    CUdpResponder server([&](const CUdpResponder::Request& request) {
+        for (int id : controls)
+            if (!window.IsControlEnabled(id))
+                disabledWhileWaiting.push_back(std::to_string(id));
+        if (!window.IsMenuBarItemEnabled(0))
+            disabledWhileWaiting.push_back("menu");
+        return std::vector<CUdpResponder::Datagram>{CUdpResponder::Message(CUdpResponder::ServerReply(request))};
+    });
+    window.onSetText = [&](int id, const std::string& text) {
+        if (id == IDC_LOG && text.find("+--Result") != std::string::npos)
+            enabledAtReport = window.IsControlEnabled(IDC_GO) && window.IsMenuBarItemEnabled(0);
+    };
+    Query(server.ServerText());
+    EXPECT_EQ(disabledWhileWaiting.size(), 9u);
+    EXPECT_TRUE(enabledAtReport);
+    ExpectIdle();
+}
+
 TEST_F(QueryProcedureTest, SocketFailuresAreLoggedAndNoSocketIsLeft)
 {
     CUdpResponder server(CUdpResponder::NtpServer());

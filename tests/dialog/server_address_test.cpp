@@ -91,7 +91,7 @@ TEST_F(ServerAddressTest, PortBelowOneIsInvalid)
         int32_t port;
     } cases[] = {
         {"192.0.2.1:0", "192.0.2.1", 0},   {"192.0.2.1:-5", "192.0.2.1", -5},
-        {"192.0.2.1:abc", "192.0.2.1", 0}, {"a::", "a", 0},
+        {"192.0.2.1:abc", "192.0.2.1", 0}, {"[::1]:0", "::1", 0},
         {"192.0.2.1:-99999999999", "192.0.2.1", INT_MIN},
     };
     for (const auto& c : cases) {
@@ -126,7 +126,7 @@ TEST_F(ServerAddressTest, GivenTextIsUsedInsteadOfTheBox)
 
 TEST_F(ServerAddressTest, TextsThatDoNotSplitInTwoAreLookedUpWhole)
 {
-    const char* texts[] = {"192.0.2.1:", "ntp.example.org:", "host:1:2", "fe80::1", "255.255.255.255"};
+    const char* texts[] = {"192.0.2.1:", "ntp.example.org:", "255.255.255.255"};
     for (const char* text : texts) {
         SCOPED_TRACE(text);
         ASSERT_TRUE(SetFromBox(text));
@@ -147,12 +147,12 @@ TEST_F(ServerAddressTest, EmptyHostPartGoesToTheLookUp)
     EXPECT_TRUE(window.MessageBoxes().empty());
 }
 
-TEST_F(ServerAddressTest, FailedLookUpIsLoggedReleasesOnceAndKeepsTheAddress)
+TEST_F(ServerAddressTest, FailedLookUpIsLoggedAndKeepsTheAddress)
 {
     window.SetText(IDC_LOG, "Querying host x\r\n");
     EXPECT_FALSE(SetFromBox("ntp.example.invalid:124"));
     EXPECT_EQ(window.LogText(), "Querying host x\r\n\r\n--Could not find host ntp.example.invalid.");
-    EXPECT_EQ(sockets.Count(SocketCall::Cleanup), 1);
+    EXPECT_EQ(sockets.Count(SocketCall::Cleanup), 0) << "the socket's owner releases";
     EXPECT_EQ(dialog.m_host, "ntp.example.invalid");
     EXPECT_EQ(dialog.m_port, 124);
     EXPECT_EQ(dialog.m_serverAddress.port, htons(4711));
@@ -165,7 +165,7 @@ TEST_F(ServerAddressTest, FailedLookUpIsLoggedReleasesOnceAndKeepsTheAddress)
 // names, the empty name and numeric text.
 TEST_F(ServerAddressTest, SystemResolverRefusesMalformedNamesAndTakesNumericText)
 {
-    sockets.SetResolver(nullptr);
+    sockets.SetResolver(FaultySockets::AddressResolver());
     EXPECT_FALSE(SetFromBox("no-such..host"));
     EXPECT_EQ(window.LogText(), "--Could not find host no-such..host.");
 

@@ -128,4 +128,24 @@ TEST_F(Port123Test, AnswerThatCameTooLateIsNotTakenForTheNextQuery)
     EXPECT_EQ(sockets.Count(SocketCall::Close), 0);
 }
 
+TEST_F(Port123Test, QueriesRunOnTheBoundSocketWithoutOpeningOrClosingOne)
+{
+    SwitchOn();
+    Responder server(Responder::NtpServer());
+    dialog.OnInitDialog();
+    for (int query = 1; query <= 2; ++query) {
+        SCOPED_TRACE(query);
+        window.SetText(IDC_SERVER, server.ServerText());
+        dialog.OnCommand(IDOK);
+        EXPECT_EQ(window.LogText().rfind("Querying host " + server.ServerText() + " from port 123\r\n\r\n+--Result", 0),
+                  0u)
+            << window.LogText();
+    }
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(ntohs(server.Requests()[1].from.port), 123);
+    EXPECT_EQ(sockets.Count(SocketCall::CreateUdpSocket), 1) << "only the check box opened one";
+    EXPECT_EQ(sockets.Count(SocketCall::Close), 0);
+    EXPECT_EQ(sockets.Count(SocketCall::Startup), 1);
+}
+
 } // namespace

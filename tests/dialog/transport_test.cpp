@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -141,6 +142,54 @@ TEST_F(TransportTest, TimeOutWithoutLoggingStillClosesInRandomPortMode)
     EXPECT_FALSE(Exchange(reply, 1, false));
     EXPECT_EQ(window.LogText(), "");
     EXPECT_EQ(sockets.Count(SocketCall::Close), 1);
+}
+
+// With logging off every failure is silent: the monitor shows its own count.
+TEST_F(TransportTest, FailuresWithoutLoggingLeaveTheLogAlone)
+{
+    window.SetChecked(IDC_PORT123, true); // the mode only: the socket survives each failure
+    Responder server(Responder::Script({{Responder::Bytes(47)}, {Responder::Bytes(48)}}));
+    ASSERT_TRUE(Connect(server.ServerText()));
+    CNtpMsg reply;
+    EXPECT_FALSE(Exchange(reply, 1, false)); // wrong size
+    sockets.FailNext(SocketCall::RecvFrom, 10054);
+    EXPECT_FALSE(Exchange(reply, 1, false)); // read error
+    sockets.FailNext(SocketCall::WaitReadable, 10022);
+    EXPECT_FALSE(Exchange(reply, 1, false)); // wait error
+    EXPECT_EQ(window.LogText(), "");
+    EXPECT_EQ(sockets.Count(SocketCall::RecvFrom), 2);
+}
+
+// A stray datagram is always ready to be read: the wait must still end.
+class EndlessStraySockets : public FaultySockets {
+public:
+    int WaitReadable(SocketHandle, int64_t) override { return 1; }
+    int RecvFrom(SocketHandle, uint8_t* buffer, int capacity, SockAddrIn* from) override
+    {
+        std::fill(buffer, buffer + capacity, uint8_t{0x24});
+        from->family = AddressFamilyIPv4;
+        from->address = htonl(0x7F000002u);
+        from->port = htons(123);
+        return capacity;
+    }
+};
+
+TEST(TransportStrays, EndlessStraysEndInTheTimeOut)
+{
+    FakeWindow window;
+    FakeClock clock;
+    EndlessStraySockets sockets;
+    CTikkaraDlg dialog(window, sockets, clock);
+    window.SetText(IDC_SERVER, "127.0.0.1:4711");
+    window.SetChecked(IDC_PORT123, true);
+    ASSERT_TRUE(dialog.OpenSocket() && dialog.SetServer(""));
+    CNtpMsg reply;
+    bool received = true;
+    const double taken = SecondsTaken([&] { received = dialog.ReceiveReply(reply, 1, true); });
+    EXPECT_FALSE(received);
+    EXPECT_LT(taken, 1.5);
+    EXPECT_EQ(window.LogText(), "--No answer from Server. timed out.");
+    dialog.CloseSocket();
 }
 
 TEST_F(TransportTest, PortModeSocketSurvivesTimeOutAndWaitFailure)

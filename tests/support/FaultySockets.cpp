@@ -15,7 +15,19 @@ void FaultySockets::FailNext(SocketCall call, int error, int times)
 }
 
 void FaultySockets::Heal(SocketCall call) { Lock l(m_mutex); m_faults.erase(call); }
-void FaultySockets::SetResolver(Resolver resolver) { Lock l(m_mutex); m_resolver = std::move(resolver); }
+void FaultySockets::SetResolver(AddressResolver resolver) { Lock l(m_mutex); m_resolver = std::move(resolver); }
+
+void FaultySockets::SetResolver(Resolver resolver)
+{
+    if (!resolver) {
+        SetResolver(AddressResolver());
+        return;
+    }
+    SetResolver([resolver](const std::string& host, SockAddrIn& address) {
+        address.family = AddressFamilyIPv4;
+        return resolver(host, address.address);
+    });
+}
 std::vector<SocketCall> FaultySockets::Calls() { Lock l(m_mutex); return m_calls; }
 std::vector<std::string> FaultySockets::LookedUp() { Lock l(m_mutex); return m_lookedUp; }
 std::vector<FaultySockets::Sent> FaultySockets::Sends() { Lock l(m_mutex); return m_sends; }
@@ -102,14 +114,20 @@ uint32_t FaultySockets::InetAddr(const std::string& text)
     return m_real.InetAddr(text);
 }
 
-bool FaultySockets::ResolveIPv4(const std::string& host, uint32_t& address)
+bool FaultySockets::ParseIPv6(const std::string& text, SockAddrIn& address)
 {
-    Resolver resolver;
+    Enter(SocketCall::ParseIPv6);
+    return m_real.ParseIPv6(text, address);
+}
+
+bool FaultySockets::Resolve(const std::string& host, SockAddrIn& address)
+{
+    AddressResolver resolver;
     {
         Lock l(m_mutex);
         m_lookedUp.push_back(host);
         resolver = m_resolver;
     }
-    Enter(SocketCall::ResolveIPv4);
-    return resolver ? resolver(host, address) : m_real.ResolveIPv4(host, address);
+    Enter(SocketCall::Resolve);
+    return resolver ? resolver(host, address) : m_real.Resolve(host, address);
 }

@@ -12,7 +12,7 @@
 
 enum class SocketCall {
     Startup, Cleanup, CreateUdpSocket, Bind, SendTo, WaitReadable, RecvFrom,
-    DiscardPending, Close, InetAddr, ResolveIPv4,
+    DiscardPending, Close, InetAddr, ParseIPv6, Resolve,
 };
 
 class FaultySockets : public ISocketLayer {
@@ -22,6 +22,7 @@ public:
         SockAddrIn to;
     };
     using Resolver = std::function<bool(const std::string& host, uint32_t& address)>;
+    using AddressResolver = std::function<bool(const std::string& host, SockAddrIn& address)>;
 
     explicit FaultySockets(ISocketLayer& real = PosixSockets()) : m_real(real) {}
 
@@ -31,7 +32,8 @@ public:
     void FailNext(SocketCall call, int error, int times = 1);
     void Heal(SocketCall call);
     // Look-ups go to `resolver` instead of the system's (nullptr: the system's).
-    void SetResolver(Resolver resolver);
+    void SetResolver(Resolver resolver); // answers with IPv4 addresses only
+    void SetResolver(AddressResolver resolver);
 
     int Count(SocketCall call);
     std::vector<SocketCall> Calls();
@@ -51,7 +53,8 @@ public:
     void Close(SocketHandle s) override;
     int LastError() override;
     uint32_t InetAddr(const std::string& text) override;
-    bool ResolveIPv4(const std::string& host, uint32_t& address) override;
+    bool ParseIPv6(const std::string& text, SockAddrIn& address) override;
+    bool Resolve(const std::string& host, SockAddrIn& address) override;
 
 private:
     struct Fault {
@@ -68,5 +71,5 @@ private:
     std::vector<std::string> m_lookedUp;
     std::vector<Sent> m_sends;
     std::vector<uint16_t> m_boundPorts;
-    Resolver m_resolver;
+    AddressResolver m_resolver;
 };

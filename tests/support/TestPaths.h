@@ -11,14 +11,15 @@ inline const char* ScreenshotDir()
     return dir && *dir ? dir : HOROLAB_DEFAULT_SCREENSHOT_DIR;
 }
 
-// The port the chronyd fixture serves on ($HOROLAB_CHRONY_DIR/port), as the
-// operator would type it after the colon; empty when the fixture is not up.
-inline std::string ChronyPort()
+// The port the chronyd fixture serves on ($HOROLAB_CHRONY_DIR/port, or
+// .../ipv6/port for the one on ::1), as the operator would type it after the
+// colon; empty when the fixture is not up.
+inline std::string ChronyPort(const std::string& subdir = "")
 {
     const char* dir = std::getenv("HOROLAB_CHRONY_DIR");
     if (!dir)
         return {};
-    std::ifstream file(std::string(dir) + "/port");
+    std::ifstream file(std::string(dir) + subdir + "/port");
     std::string port;
     std::getline(file, port);
     return port;

@@ -1,6 +1,7 @@
 // The POSIX socket layer: error numbers, datagram reads that never cut,
 // ICMP reports, draining, and handles kept after their close.
 #include "platform/Net.h"
+#include "platform/posix/AddressChoice.h"
 #include "platform/posix/WsaErrno.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,6 +33,39 @@ uint16_t PortOf(int fd)
     socklen_t length = sizeof a;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
     return ntohs(a.sin_port);
+}
+
+// An ICMP "host unreachable" as a router would send it about a datagram from
+// 127.0.0.1:`port` to 192.0.2.1:123. Needs a raw socket; false without one.
+bool ForgeHostUnreachable(uint16_t port)
+{
+    const int raw = ::socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    if (raw < 0)
+        return false;
+    uint8_t packet[8 + 20 + 8] = {3, 1}; // type 3 code 1, then the quoted IP and UDP headers
+    uint8_t* ip = packet + 8;
+    ip[0] = 0x45;
+    ip[3] = 28 + 48;
+    ip[8] = 64;
+    ip[9] = IPPROTO_UDP;
+    const uint32_t source = htonl(INADDR_LOOPBACK);
+    const uint32_t destination = ::inet_addr("192.0.2.1");
+    std::memcpy(ip + 12, &source, 4);
+    std::memcpy(ip + 16, &destination, 4);
+    const uint16_t ports[2] = {htons(port), htons(123)};
+    std::memcpy(ip + 20, ports, 4);
+    uint32_t sum = 0;
+    for (size_t i = 0; i < sizeof packet; i += 2)
+        sum += static_cast<uint32_t>(packet[i] << 8 | packet[i + 1]);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    const uint16_t checksum = htons(static_cast<uint16_t>(~sum));
+    std::memcpy(packet + 2, &checksum, 2);
+    const sockaddr_in to{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    const bool sent = ::sendto(raw, packet, sizeof packet, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
+                      static_cast<ssize_t>(sizeof packet);
+    ::close(raw);
+    return sent;
 }
 
 // A socket of the layer bound to a free port, and a plain peer socket.
@@ -85,11 +120,12 @@ TEST(PosixSockets, InetAddrTakesDottedTextOnly)
 
 TEST(PosixSockets, ResolvesNumericTextAndRefusesMalformedNames)
 {
-    uint32_t address = 0;
-    ASSERT_TRUE(layer.ResolveIPv4("127.0.0.1", address));
-    EXPECT_EQ(address, htonl(INADDR_LOOPBACK));
+    SockAddrIn resolved;
+    ASSERT_TRUE(layer.Resolve("127.0.0.1", resolved));
+    EXPECT_EQ(resolved.family, AddressFamilyIPv4);
+    EXPECT_EQ(resolved.address, htonl(INADDR_LOOPBACK));
     // An empty label is refused by the resolver itself: no query leaves the machine.
-    EXPECT_FALSE(layer.ResolveIPv4("no-such..host", address));
+    EXPECT_FALSE(layer.Resolve("no-such..host", resolved));
     EXPECT_EQ(layer.LastError(), 11001);
 }
 
@@ -145,6 +181,28 @@ TEST_F(PosixNetTest, DiscardPendingDropsQueuedDatagramsAndReports)
     EXPECT_EQ(layer.WaitReadable(s, 0), 0);
 }
 
+// Linux hands out a queued ICMP report before the datagrams queued with it.
+TEST_F(PosixNetTest, DiscardPendingDrainsPastAnIcmpReport)
+{
+    PeerSends(48);
+    if (!ForgeHostUnreachable(PortOf(s)))
+        GTEST_SKIP() << "forging an ICMP report needs a raw socket (root)";
+    ASSERT_EQ(layer.WaitReadable(s, 1000000), 1);
+    layer.DiscardPending(s);
+    EXPECT_EQ(layer.WaitReadable(s, 0), 0) << "the old answer behind the report is still queued";
+}
+
+TEST_F(PosixNetTest, ReadErrorLeavesNothingReadable)
+{
+    if (!ForgeHostUnreachable(PortOf(s)))
+        GTEST_SKIP() << "forging an ICMP report needs a raw socket (root)";
+    ASSERT_EQ(layer.WaitReadable(s, 1000000), 1);
+    uint8_t buffer[48];
+    EXPECT_EQ(layer.RecvFrom(s, buffer, 48, nullptr), -1);
+    EXPECT_EQ(layer.LastError(), WsaError::HostUnreachable);
+    EXPECT_EQ(layer.WaitReadable(s, 0), 0) << "the report stays queued: a wait would spin on it";
+}
+
 TEST_F(PosixNetTest, WaitEndsAfterItsTimeOut)
 {
     const auto start = std::chrono::steady_clock::now();
@@ -178,6 +236,105 @@ TEST(PosixSockets, HandleKeptAfterItsCloseNeverReachesAReusedDescriptor)
     EXPECT_EQ(::write(pipeEnds[1], "x", 1), 1) << "the pipe is untouched";
     ::close(pipeEnds[0]);
     ::close(pipeEnds[1]);
+}
+
+// --- IPv6 ---------------------------------------------------------------------
+
+SockAddrIn Ipv6Loopback(uint16_t port)
+{
+    SockAddrIn a;
+    a.family = AddressFamilyIPv6;
+    a.port = htons(port);
+    a.address6[15] = 1;
+    return a;
+}
+
+// A plain IPv6 socket on ::1, or -1 when the machine has no IPv6 loopback.
+int Ipv6Peer()
+{
+    const int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+TEST_F(PosixNetTest, Ipv6ServerIsReachedAndNamedByTheSameSocket)
+{
+    const int server = Ipv6Peer();
+    if (server < 0)
+        GTEST_SKIP() << "no ::1 on this machine";
+    const uint16_t serverPort = PortOf(server);
+    const uint8_t request[48] = {0x1B};
+    ASSERT_EQ(layer.SendTo(s, request, 48, Ipv6Loopback(serverPort)), 48);
+    uint8_t buffer[64];
+    sockaddr_in6 tool{};
+    socklen_t length = sizeof tool;
+    ASSERT_EQ(::recvfrom(server, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&tool), &length), 48);
+    ASSERT_EQ(::sendto(server, buffer, 48, 0, reinterpret_cast<const sockaddr*>(&tool), length), 48);
+
+    ASSERT_EQ(layer.WaitReadable(s, 1000000), 1);
+    SockAddrIn from;
+    EXPECT_EQ(layer.RecvFrom(s, buffer, 48, &from), 48);
+    EXPECT_EQ(from.family, AddressFamilyIPv6);
+    EXPECT_TRUE(from.SameEndpoint(Ipv6Loopback(serverPort)));
+    EXPECT_FALSE(from.SameEndpoint(Loopback(serverPort)));
+    ::close(server);
+
+    // The port is closed now: ICMPv6 says so as ICMP does.
+    ASSERT_EQ(layer.SendTo(s, request, 48, Ipv6Loopback(serverPort)), 48);
+    ASSERT_EQ(layer.WaitReadable(s, 1000000), 1);
+    EXPECT_EQ(layer.RecvFrom(s, buffer, 48, nullptr), -1);
+    EXPECT_EQ(layer.LastError(), WsaError::ConnectionReset);
+    EXPECT_EQ(layer.WaitReadable(s, 0), 0);
+}
+
+TEST_F(PosixNetTest, BindTakesThePortForBothFamilies)
+{
+    const int v4 = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in any{AF_INET, htons(PortOf(s)), {}, {}};
+    EXPECT_NE(::bind(v4, reinterpret_cast<const sockaddr*>(&any), sizeof any), 0) << "IPv4 is taken too";
+    ::close(v4);
+}
+
+TEST(PosixSockets, Ipv6TextIsParsedWithoutAnyLookUp)
+{
+    SockAddrIn a;
+    a.port = 77;
+    ASSERT_TRUE(layer.ParseIPv6("::1", a));
+    EXPECT_TRUE(a.SameEndpoint(Ipv6Loopback(ntohs(77))));
+    ASSERT_TRUE(layer.ParseIPv6("2001:db8::a:1", a));
+    EXPECT_EQ(a.address6[0], 0x20);
+    EXPECT_EQ(a.address6[13], 0x0a);
+    EXPECT_EQ(a.port, 77) << "the port is left alone";
+    ASSERT_TRUE(layer.ParseIPv6("fe80::1%lo", a));
+    EXPECT_EQ(a.scope, 1u) << "the zone names the loopback interface";
+    for (const char* text : {"1.2.3.4", "zz::1", "::1::2", "localhost", ""})
+        EXPECT_FALSE(layer.ParseIPv6(text, a)) << text;
+
+    SockAddrIn resolved;
+    ASSERT_TRUE(layer.Resolve("::1", resolved));
+    EXPECT_EQ(resolved.family, AddressFamilyIPv6);
+}
+
+TEST(PosixSockets, NameStandsForItsFirstIPv4AddressElseItsFirstIPv6One)
+{
+    addrinfo v6a{}, v6b{}, v4{}, other{};
+    v6a.ai_family = v6b.ai_family = AF_INET6;
+    v4.ai_family = AF_INET;
+    other.ai_family = AF_UNIX;
+    v6a.ai_next = &v6b;
+    v6b.ai_next = &v4;
+    EXPECT_EQ(FirstIPv4ElseIPv6(&v6a), &v4);
+    v6b.ai_next = nullptr;
+    other.ai_next = &v6a;
+    EXPECT_EQ(FirstIPv4ElseIPv6(&other), &v6a);
+    other.ai_next = nullptr;
+    EXPECT_EQ(FirstIPv4ElseIPv6(&other), nullptr);
 }
 
 } // namespace

@@ -33,14 +33,21 @@ TEST(ParseServerText, SplitsOnlyATextOfExactlyTwoTokens)
         const char* host;
         int32_t port;
         ServerTextStatus status;
+        bool ipv6 = false;
     } cases[] = {
         {"192.0.2.1:124", "192.0.2.1", 124, ServerTextStatus::Ok},
         {"192.0.2.1", "192.0.2.1", 123, ServerTextStatus::Ok},
         {"192.0.2.1:", "192.0.2.1:", 123, ServerTextStatus::Ok},
         {":124", "", 124, ServerTextStatus::Ok},
-        {"host:1:2", "host:1:2", 123, ServerTextStatus::Ok},
-        {"fe80::1", "fe80::1", 123, ServerTextStatus::Ok},
-        {"a::", "a", 0, ServerTextStatus::InvalidPort},
+        {"host:1:2", "host:1:2", 123, ServerTextStatus::Ok, true},
+        {"fe80::1", "fe80::1", 123, ServerTextStatus::Ok, true},
+        {"[2001:db8::1]", "2001:db8::1", 123, ServerTextStatus::Ok, true},
+        {"[2001:db8::1]:124", "2001:db8::1", 124, ServerTextStatus::Ok, true},
+        {"[::1]:", "::1", 0, ServerTextStatus::InvalidPort, true},
+        {"[::1]124", "::1", 0, ServerTextStatus::InvalidPort, true},
+        {"[::1", "::1", 123, ServerTextStatus::Ok, true},
+        {"[]:124", "", 124, ServerTextStatus::NoHost, true},
+        {"a::", "a::", 123, ServerTextStatus::Ok, true},
         {"a:-5", "a", -5, ServerTextStatus::InvalidPort},
         {"a:abc", "a", 0, ServerTextStatus::InvalidPort},
         {"a:99999999999", "a", INT_MAX, ServerTextStatus::Ok},
@@ -51,6 +58,7 @@ TEST(ParseServerText, SplitsOnlyATextOfExactlyTwoTokens)
         const ServerText parsed = ParseServerText(c.text);
         EXPECT_EQ(parsed.status, c.status);
         EXPECT_EQ(parsed.host, c.host);
+        EXPECT_EQ(parsed.ipv6Literal, c.ipv6);
         if (c.status != ServerTextStatus::NoHost) {
             EXPECT_EQ(parsed.port, c.port);
         }
