@@ -1,9 +1,15 @@
-// The POSIX clock: which records it accepts (checked without setting the
-// real clock), its tick counter and sleep; and the fake that stands in for it.
+// The POSIX clock: which records it accepts and which way it sets them
+// (checked without setting the real clock), its tick counter and sleep; and
+// the fake that stands in for it.
 #include "fakes/FakeClock.h"
+#include "platform/posix/PosixClock.h"
 #include "platform/posix/SystemTimeCheck.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
 
 namespace {
 SystemTime Utc(int year, int month, int day, int hour, int minute, int second, int ms)
@@ -53,9 +59,65 @@ TEST(FakeClock, TicksWrapAndSleepAdvancesThem)
     clock.AdvanceTicks(5);
     EXPECT_EQ(clock.GetTickCount(), 0x15u);
     EXPECT_EQ(clock.Sleeps(), std::vector<uint32_t>{0x20});
-    clock.SetResult(false);
-    EXPECT_FALSE(clock.SetSystemTime(Utc(2024, 1, 1, 0, 0, 0, 0)));
+    clock.SetResult(false, "refused");
+    std::string reason;
+    EXPECT_FALSE(clock.SetSystemTime(Utc(2024, 1, 1, 0, 0, 0, 0), reason));
+    EXPECT_EQ(reason, "refused");
     EXPECT_EQ(clock.Settings().size(), 1u);
+}
+
+// The two setters of the POSIX clock, scripted: what the direct one answers,
+// and what each was given.
+struct ScriptedSetters {
+    static inline int directResult = 0;
+    static inline std::vector<int64_t> direct, service;
+    static int Direct(int64_t usec) { direct.push_back(usec); return directResult; }
+    static bool Service(int64_t usec, std::string& reason)
+    {
+        service.push_back(usec);
+        reason = "from the service";
+        return false;
+    }
+};
+
+class PosixClockSetting : public ::testing::Test, protected ScriptedSetters {
+protected:
+    void SetUp() override { direct.clear(), service.clear(); }
+    CPosixClock clock{ClockSetters{Direct, Service}};
+    std::string reason;
+};
+
+// 2024-01-01 00:00:00.500 UTC.
+constexpr int64_t NewYear2024HalfUsec = 1704067200500000;
+
+TEST_F(PosixClockSetting, SetsDirectlyWhenAllowed)
+{
+    directResult = 0;
+    EXPECT_TRUE(clock.SetSystemTime(Utc(2024, 1, 1, 0, 0, 0, 500), reason));
+    EXPECT_EQ(direct, std::vector<int64_t>{NewYear2024HalfUsec});
+    EXPECT_TRUE(service.empty());
+}
+
+TEST_F(PosixClockSetting, AsksTheServiceOnlyWhenNotPermitted)
+{
+    directResult = EPERM;
+    EXPECT_FALSE(clock.SetSystemTime(Utc(2024, 1, 1, 0, 0, 0, 500), reason));
+    EXPECT_EQ(service, std::vector<int64_t>{NewYear2024HalfUsec});
+    EXPECT_EQ(reason, "from the service");
+
+    service.clear();
+    directResult = EINVAL;
+    EXPECT_FALSE(clock.SetSystemTime(Utc(2024, 1, 1, 0, 0, 0, 500), reason));
+    EXPECT_TRUE(service.empty());
+    EXPECT_EQ(reason, "Invalid argument");
+}
+
+TEST_F(PosixClockSetting, RecordOutOfRangeGoesNowhere)
+{
+    EXPECT_FALSE(clock.SetSystemTime(Utc(2024, 1, 1, 0, 0, 0, 1000), reason));
+    EXPECT_EQ(reason, "Invalid argument");
+    EXPECT_TRUE(direct.empty());
+    EXPECT_TRUE(service.empty());
 }
 
 } // namespace

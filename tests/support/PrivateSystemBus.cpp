@@ -1,0 +1,177 @@
+#include "support/PrivateSystemBus.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <systemd/sd-bus.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+constexpr const char* TimedateName = "org.freedesktop.timedate1";
+constexpr auto StartLimit = std::chrono::seconds(15);
+
+// Everyone may own, send and receive: the bus exists for one test only.
+// The socket's directory is open to all so that another user can connect.
+std::string BusConfig(const std::string& socketPath)
+{
+    return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+           "<busconfig>\n"
+           "  <type>system</type>\n"
+           "  <listen>unix:path=" + socketPath + "</listen>\n"
+           "  <auth>EXTERNAL</auth>\n"
+           "  <policy context=\"default\">\n"
+           "    <allow user=\"*\"/>\n"
+           "    <allow own=\"*\"/>\n"
+           "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+           "    <allow receive_sender=\"*\"/>\n"
+           "  </policy>\n"
+           "</busconfig>\n";
+}
+
+// Calls a method on the private bus without reply arguments of interest.
+bool Call(const char* destination, const char* path, const char* interface, const char* member,
+          const char* types, const std::string& a, const std::string& b, const std::string& c,
+          const std::string& d, const std::string& e)
+{
+    sd_bus* bus = nullptr;
+    if (sd_bus_open_system(&bus) < 0)
+        return false;
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    const int result = sd_bus_call_method(bus, destination, path, interface, member, &error, nullptr, types,
+                                          a.c_str(), b.c_str(), c.c_str(), d.c_str(), e.c_str());
+    sd_bus_error_free(&error);
+    sd_bus_flush_close_unref(bus);
+    return result >= 0;
+}
+
+bool NameHasOwner(const char* name)
+{
+    sd_bus* bus = nullptr;
+    if (sd_bus_open_system(&bus) < 0)
+        return false;
+    sd_bus_message* reply = nullptr;
+    int owned = 0;
+    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "NameHasOwner", nullptr, &reply, "s", name) >= 0)
+        sd_bus_message_read(reply, "b", &owned);
+    sd_bus_message_unref(reply);
+    sd_bus_flush_close_unref(bus);
+    return owned != 0;
+}
+
+template <typename Ready>
+bool WaitUntil(Ready ready)
+{
+    const auto deadline = std::chrono::steady_clock::now() + StartLimit;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+void Stop(pid_t& pid)
+{
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+} // namespace
+
+CPrivateSystemBus::CPrivateSystemBus()
+{
+    char pattern[] = "/tmp/horolab_bus_XXXXXX";
+    if (::mkdtemp(pattern) == nullptr)
+        return;
+    m_dir = pattern;
+    ::chmod(m_dir.c_str(), 0755);
+    const std::string socketPath = m_dir + "/system_bus_socket";
+    std::ofstream(m_dir + "/bus.conf") << BusConfig(socketPath);
+    m_daemon = Spawn({"dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + m_dir + "/bus.conf"});
+    if (m_daemon < 0 || !WaitUntil([&] { return std::filesystem::exists(socketPath); }))
+        return;
+    ::chmod(socketPath.c_str(), 0666);
+
+    if (const char* old = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) {
+        m_hadOldAddress = true;
+        m_oldAddress = old;
+    }
+    const std::string address = "unix:path=" + socketPath;
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+    // The bus answers for its own name once it is ready.
+    if (WaitUntil([] { return NameHasOwner("org.freedesktop.DBus"); }))
+        m_address = address;
+}
+
+CPrivateSystemBus::~CPrivateSystemBus()
+{
+    Stop(m_mock);
+    Stop(m_daemon);
+    if (m_hadOldAddress)
+        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", m_oldAddress.c_str(), 1);
+    else
+        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    if (!m_dir.empty())
+        std::filesystem::remove_all(m_dir);
+}
+
+pid_t CPrivateSystemBus::Spawn(const std::vector<std::string>& argv) const
+{
+    std::vector<char*> args;
+    for (const std::string& arg : argv)
+        args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // The children's chatter goes to a file beside the socket.
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (m_dir + "/output.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+bool CPrivateSystemBus::StartTimedated()
+{
+    if (!IsRunning())
+        return false;
+    // The system's Python, where python3-dbusmock lives, whatever the PATH offers first.
+    m_mock = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--template", "timedated", "-l", m_dir + "/calls.txt"});
+    return m_mock > 0 && WaitUntil([] { return NameHasOwner(TimedateName); });
+}
+
+bool CPrivateSystemBus::ReplaceSetTime(const std::string& code)
+{
+    return Call(TimedateName, "/org/freedesktop/timedate1", "org.freedesktop.DBus.Mock", "AddMethod", "sssss",
+                "", "SetTime", "xbb", "", code);
+}
+
+std::vector<std::string> CPrivateSystemBus::Calls(const std::string& method) const
+{
+    std::vector<std::string> calls;
+    std::ifstream log(m_dir + "/calls.txt");
+    for (std::string line; std::getline(log, line);) {
+        // "<time> <method> <arguments>", or "<time> <method> raised: <error>".
+        const std::string call = line.substr(std::min(line.find(' '), line.size() - 1) + 1);
+        if (call.rfind(method + " ", 0) == 0 && call.rfind(method + " raised:", 0) != 0)
+            calls.push_back(call);
+    }
+    return calls;
+}
