@@ -34,7 +34,7 @@ SystemTime TransmitTimeToSystemTime(const NtpTimestamp& transmit)
 
 std::string UnsoundAnswerReason(const CNtpMsg& reply, const NtpTimestamp& requestTransmit)
 {
-    if (!(reply.m_originate == requestTransmit))
+    if (reply.m_originate != requestTransmit)
         return "Originate Timestamp is not this request's Transmit Timestamp";
     if (reply.m_leap == LeapNotSynchronised)
         return "server not synchronised (leap indicator 3)";
