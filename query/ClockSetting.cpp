@@ -53,6 +53,7 @@ void CTikkaraDlg::SetClockFromReply(const CNtpMsg& reply, const NtpTimestamp& re
     std::string reason = UnsoundAnswerReason(reply, requestTransmit);
     if (reason.empty() && m_clock.SetSystemTime(TransmitTimeToSystemTime(reply.m_transmit), reason))
         return;
+    // A block of its own, like the report's blocks that follow it.
     if (logErrors)
-        AppendLog(Format("--System time not set: %s", reason.c_str()));
+        AppendLog(Format("--System time not set: %s\r\n", reason.c_str()));
 }

@@ -77,7 +77,7 @@ TEST_F(ClockSettingTest, RefusedSettingIsLoggedWithItsReason)
     clock.SetResult(false, "Automatic time synchronization is enabled");
     window.SetText(IDC_LOG, "before");
     EXPECT_EQ(SetFrom(NewYear2024, 0).size(), 1u);
-    EXPECT_EQ(window.LogText(), "before\r\n--System time not set: Automatic time synchronization is enabled");
+    EXPECT_EQ(window.LogText(), "before\r\n--System time not set: Automatic time synchronization is enabled\r\n");
     EXPECT_TRUE(window.MessageBoxes().empty());
 }
 
@@ -124,7 +124,7 @@ TEST_P(ClockTrustTest, UnsoundAnswerIsReportedButDoesNotSetTheClock)
     EXPECT_TRUE(clock.Settings().empty());
     const std::string log = window.LogText();
     // The line stands where the clock would have been set, before the report.
-    const std::string line = std::string("\r\n--System time not set: ") + GetParam().reason + "\r\n+--Result";
+    const std::string line = std::string("\r\n--System time not set: ") + GetParam().reason + "\r\n\r\n+--Result";
     EXPECT_NE(log.find(line), std::string::npos) << log;
     EXPECT_EQ(log.find("--System time not set:"), log.rfind("--System time not set:")) << "one line";
     EXPECT_NE(log.find("Packet size: 48 bytes"), std::string::npos);

@@ -318,7 +318,7 @@ TEST_F(QueryProcedureTest, RefusedClockSettingIsLoggedBeforeTheReport)
     rig.clock.SetResult(false, "Operation not permitted");
     Query(server.ServerText());
     EXPECT_EQ(rig.clock.Settings().size(), 1u);
-    EXPECT_NE(window.LogText().find(" from random port\r\n\r\n--System time not set: Operation not permitted\r\n+--Result"),
+    EXPECT_NE(window.LogText().find(" from random port\r\n\r\n--System time not set: Operation not permitted\r\n\r\n+--Result"),
               std::string::npos);
     EXPECT_NE(window.LogText().find("Packet size: 48 bytes"), std::string::npos);
     EXPECT_EQ(window.SelectionStart(), 0);

@@ -68,7 +68,7 @@ TEST_F(TimedateServiceTest, RefusalIsLoggedWithTheServiceMessage)
         "    raise dbus.exceptions.DBusException('Automatic time synchronization is enabled',\n"
         "        name='org.freedesktop.timedate1.AutomaticTimeSyncEnabled')\n"));
     const std::string log = Query(0x80000000u);
-    EXPECT_NE(log.find("\r\n--System time not set: Automatic time synchronization is enabled\r\n+--Result"),
+    EXPECT_NE(log.find("\r\n--System time not set: Automatic time synchronization is enabled\r\n\r\n+--Result"),
               std::string::npos)
         << log;
     EXPECT_EQ(bus.Calls("SetTime"), std::vector<std::string>{"SetTime 1704067200500000 False True"});
@@ -78,7 +78,7 @@ TEST_F(TimedateServiceTest, MissingServiceIsLogged)
 {
     const std::string log = Query(0);
     EXPECT_NE(log.find("\r\n--System time not set: The name org.freedesktop.timedate1 was not provided by any "
-                       ".service files\r\n"),
+                       ".service files\r\n\r\n+--Result"),
               std::string::npos)
         << log;
 }
