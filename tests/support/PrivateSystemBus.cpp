@@ -4,8 +4,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -18,51 +18,25 @@ extern char** environ;
 
 namespace {
 constexpr const char* TimedateName = "org.freedesktop.timedate1";
-constexpr auto StartLimit = std::chrono::seconds(15);
 
 // Everyone may own, send and receive: the bus exists for one test only.
-// The socket's directory is open to all so that another user can connect.
 std::string BusConfig(const std::string& socketPath)
 {
     return "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig>\n"
-           "  <type>system</type>\n"
-           "  <listen>unix:path=" + socketPath + "</listen>\n"
-           "  <auth>EXTERNAL</auth>\n"
-           "  <policy context=\"default\">\n"
-           "    <allow user=\"*\"/>\n"
-           "    <allow own=\"*\"/>\n"
-           "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-           "    <allow receive_sender=\"*\"/>\n"
-           "  </policy>\n"
+           "<busconfig><type>system</type><listen>unix:path=" + socketPath + "</listen>\n"
+           "<auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>\n"
+           "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow receive_sender=\"*\"/></policy>\n"
            "</busconfig>\n";
-}
-
-// Calls a method on the private bus without reply arguments of interest.
-bool Call(const char* destination, const char* path, const char* interface, const char* member,
-          const char* types, const std::string& a, const std::string& b, const std::string& c,
-          const std::string& d, const std::string& e)
-{
-    sd_bus* bus = nullptr;
-    if (sd_bus_open_system(&bus) < 0)
-        return false;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    const int result = sd_bus_call_method(bus, destination, path, interface, member, &error, nullptr, types,
-                                          a.c_str(), b.c_str(), c.c_str(), d.c_str(), e.c_str());
-    sd_bus_error_free(&error);
-    sd_bus_flush_close_unref(bus);
-    return result >= 0;
 }
 
 bool NameHasOwner(const char* name)
 {
     sd_bus* bus = nullptr;
-    if (sd_bus_open_system(&bus) < 0)
-        return false;
     sd_bus_message* reply = nullptr;
     int owned = 0;
-    if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+    if (sd_bus_open_system(&bus) >= 0 &&
+        sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                            "NameHasOwner", nullptr, &reply, "s", name) >= 0)
         sd_bus_message_read(reply, "b", &owned);
     sd_bus_message_unref(reply);
@@ -73,7 +47,7 @@ bool NameHasOwner(const char* name)
 template <typename Ready>
 bool WaitUntil(Ready ready)
 {
-    const auto deadline = std::chrono::steady_clock::now() + StartLimit;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (!ready()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
@@ -82,13 +56,10 @@ bool WaitUntil(Ready ready)
     return true;
 }
 
-void Stop(pid_t& pid)
+void Stop(pid_t pid)
 {
-    if (pid <= 0)
-        return;
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-    pid = -1;
+    if (pid > 0 && ::kill(pid, SIGTERM) == 0)
+        ::waitpid(pid, nullptr, 0);
 }
 } // namespace
 
@@ -98,33 +69,24 @@ CPrivateSystemBus::CPrivateSystemBus()
     if (::mkdtemp(pattern) == nullptr)
         return;
     m_dir = pattern;
-    ::chmod(m_dir.c_str(), 0755);
     const std::string socketPath = m_dir + "/system_bus_socket";
     std::ofstream(m_dir + "/bus.conf") << BusConfig(socketPath);
     m_daemon = Spawn({"dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + m_dir + "/bus.conf"});
     if (m_daemon < 0 || !WaitUntil([&] { return std::filesystem::exists(socketPath); }))
         return;
+    // Open to every user, so that the test can also run as another one.
+    ::chmod(m_dir.c_str(), 0755);
     ::chmod(socketPath.c_str(), 0666);
-
-    if (const char* old = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) {
-        m_hadOldAddress = true;
-        m_oldAddress = old;
-    }
-    const std::string address = "unix:path=" + socketPath;
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + socketPath).c_str(), 1);
     // The bus answers for its own name once it is ready.
-    if (WaitUntil([] { return NameHasOwner("org.freedesktop.DBus"); }))
-        m_address = address;
+    m_running = WaitUntil([] { return NameHasOwner("org.freedesktop.DBus"); });
 }
 
 CPrivateSystemBus::~CPrivateSystemBus()
 {
     Stop(m_mock);
     Stop(m_daemon);
-    if (m_hadOldAddress)
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", m_oldAddress.c_str(), 1);
-    else
-        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
     if (!m_dir.empty())
         std::filesystem::remove_all(m_dir);
 }
@@ -150,17 +112,20 @@ pid_t CPrivateSystemBus::Spawn(const std::vector<std::string>& argv) const
 
 bool CPrivateSystemBus::StartTimedated()
 {
-    if (!IsRunning())
-        return false;
     // The system's Python, where python3-dbusmock lives, whatever the PATH offers first.
     m_mock = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--template", "timedated", "-l", m_dir + "/calls.txt"});
-    return m_mock > 0 && WaitUntil([] { return NameHasOwner(TimedateName); });
+    return m_running && m_mock > 0 && WaitUntil([] { return NameHasOwner(TimedateName); });
 }
 
 bool CPrivateSystemBus::ReplaceSetTime(const std::string& code)
 {
-    return Call(TimedateName, "/org/freedesktop/timedate1", "org.freedesktop.DBus.Mock", "AddMethod", "sssss",
-                "", "SetTime", "xbb", "", code);
+    sd_bus* bus = nullptr;
+    const bool replaced = sd_bus_open_system(&bus) >= 0 &&
+                          sd_bus_call_method(bus, TimedateName, "/org/freedesktop/timedate1",
+                                             "org.freedesktop.DBus.Mock", "AddMethod", nullptr, nullptr, "sssss",
+                                             "", "SetTime", "xbb", "", code.c_str()) >= 0;
+    sd_bus_flush_close_unref(bus);
+    return replaced;
 }
 
 std::vector<std::string> CPrivateSystemBus::Calls(const std::string& method) const

@@ -15,8 +15,7 @@ public:
     CPrivateSystemBus(const CPrivateSystemBus&) = delete;
     CPrivateSystemBus& operator=(const CPrivateSystemBus&) = delete;
 
-    bool IsRunning() const { return !m_address.empty(); }
-    const std::string& Address() const { return m_address; }
+    bool IsRunning() const { return m_running; }
     // Starts the mock time service and waits until it owns its name.
     bool StartTimedated();
     // Gives the mock's SetTime this Python body (dbusmock's AddMethod).
@@ -29,9 +28,7 @@ private:
     pid_t Spawn(const std::vector<std::string>& argv) const;
 
     std::string m_dir;
-    std::string m_address;
-    std::string m_oldAddress;
-    bool m_hadOldAddress = false;
+    bool m_running = false;
     pid_t m_daemon = -1;
     pid_t m_mock = -1;
 };

@@ -66,58 +66,38 @@ TEST(FakeClock, TicksWrapAndSleepAdvancesThem)
     EXPECT_EQ(clock.Settings().size(), 1u);
 }
 
-// The two setters of the POSIX clock, scripted: what the direct one answers,
-// and what each was given.
-struct ScriptedSetters {
-    static inline int directResult = 0;
-    static inline std::vector<int64_t> direct, service;
-    static int Direct(int64_t usec) { direct.push_back(usec); return directResult; }
-    static bool Service(int64_t usec, std::string& reason)
-    {
-        service.push_back(usec);
-        reason = "from the service";
-        return false;
-    }
-};
+// The POSIX clock's two setters, scripted: the direct one answers `direct`,
+// the service refuses; each records what it was given.
+int directResult = 0;
+std::vector<int64_t> directCalls, serviceCalls;
+int Direct(int64_t usec) { directCalls.push_back(usec); return directResult; }
+bool Service(int64_t usec, std::string& reason) { serviceCalls.push_back(usec); reason = "refused"; return false; }
 
-class PosixClockSetting : public ::testing::Test, protected ScriptedSetters {
-protected:
-    void SetUp() override { direct.clear(), service.clear(); }
-    CPosixClock clock{ClockSetters{Direct, Service}};
+TEST(PosixClock, AsksTheServiceOnlyWhenNotPermittedToSetTheClockItself)
+{
+    CPosixClock clock(ClockSetters{Direct, Service});
+    const SystemTime halfPastNewYear2024 = Utc(2024, 1, 1, 0, 0, 0, 500);
+    const std::vector<int64_t> usec{1704067200500000};
     std::string reason;
-};
-
-// 2024-01-01 00:00:00.500 UTC.
-constexpr int64_t NewYear2024HalfUsec = 1704067200500000;
-
-TEST_F(PosixClockSetting, SetsDirectlyWhenAllowed)
-{
     directResult = 0;
-    EXPECT_TRUE(clock.SetSystemTime(Utc(2024, 1, 1, 0, 0, 0, 500), reason));
-    EXPECT_EQ(direct, std::vector<int64_t>{NewYear2024HalfUsec});
-    EXPECT_TRUE(service.empty());
-}
+    EXPECT_TRUE(clock.SetSystemTime(halfPastNewYear2024, reason));
+    EXPECT_EQ(directCalls, usec);
+    EXPECT_TRUE(serviceCalls.empty());
 
-TEST_F(PosixClockSetting, AsksTheServiceOnlyWhenNotPermitted)
-{
     directResult = EPERM;
-    EXPECT_FALSE(clock.SetSystemTime(Utc(2024, 1, 1, 0, 0, 0, 500), reason));
-    EXPECT_EQ(service, std::vector<int64_t>{NewYear2024HalfUsec});
-    EXPECT_EQ(reason, "from the service");
+    EXPECT_FALSE(clock.SetSystemTime(halfPastNewYear2024, reason));
+    EXPECT_EQ(serviceCalls, usec);
+    EXPECT_EQ(reason, "refused");
 
-    service.clear();
-    directResult = EINVAL;
-    EXPECT_FALSE(clock.SetSystemTime(Utc(2024, 1, 1, 0, 0, 0, 500), reason));
-    EXPECT_TRUE(service.empty());
+    directResult = EINVAL; // any other refusal is the system's last word
+    EXPECT_FALSE(clock.SetSystemTime(halfPastNewYear2024, reason));
     EXPECT_EQ(reason, "Invalid argument");
-}
+    EXPECT_EQ(serviceCalls.size(), 1u);
 
-TEST_F(PosixClockSetting, RecordOutOfRangeGoesNowhere)
-{
+    // A record out of range reaches neither.
     EXPECT_FALSE(clock.SetSystemTime(Utc(2024, 1, 1, 0, 0, 0, 1000), reason));
-    EXPECT_EQ(reason, "Invalid argument");
-    EXPECT_TRUE(direct.empty());
-    EXPECT_TRUE(service.empty());
+    EXPECT_EQ(directCalls.size(), 3u);
+    EXPECT_EQ(serviceCalls.size(), 1u);
 }
 
 } // namespace
