@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 // The UTC calendar record the clock is set from: year, month 1..12, day of
 // the week (0 = Sunday), day of the month, hour, minute, second, milliseconds.
@@ -20,12 +21,14 @@ struct SystemTime {
 class IClock {
 public:
     virtual ~IClock() = default;
-    // false when the platform refuses (no right, a field out of range).
-    virtual bool SetSystemTime(const SystemTime& utc) = 0;
+    // false when the clock was not set; `reason` then says why in the words
+    // of whoever refused (the system's error text, the time service's message).
+    virtual bool SetSystemTime(const SystemTime& utc, std::string& reason) = 0;
     // Milliseconds since an arbitrary start, wrapping at 2^32.
     virtual uint32_t GetTickCount() = 0;
     virtual void Sleep(uint32_t milliseconds) = 0;
 };
 
-// The real clock: clock_settime, CLOCK_MONOTONIC, nanosleep.
+// The real clock: clock_settime, or the desktop's time service where the
+// process may not set the clock itself; CLOCK_MONOTONIC, nanosleep.
 IClock& SystemClock();

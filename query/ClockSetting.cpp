@@ -1,5 +1,6 @@
 #include "query/ClockSetting.h"
 
+#include "ntp/Format.h"
 #include "ui/TikkaraDlg.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@ namespace {
 // 2^32 - 2208988800: adding it modulo 2^32 moves 1900-based seconds to 1970.
 constexpr uint32_t NtpToUnixEraShift = 2085978496u;
 constexpr uint32_t FractionPerMillisecond = 4294967u;
+constexpr uint8_t LeapNotSynchronised = 3;
 } // namespace
 
 SystemTime TransmitTimeToSystemTime(const NtpTimestamp& transmit)
@@ -30,11 +32,28 @@ SystemTime TransmitTimeToSystemTime(const NtpTimestamp& transmit)
     return utc;
 }
 
-// Sets the clock to the server's transmit time as it stands, without any
-// correction for the path. A refusal is not reported.
-void CTikkaraDlg::SetClockFromReply(const CNtpMsg& reply)
+std::string UnsoundAnswerReason(const CNtpMsg& reply, const NtpTimestamp& requestTransmit)
 {
+    if (reply.m_originate != requestTransmit)
+        return "Originate Timestamp is not this request's Transmit Timestamp";
+    if (reply.m_leap == LeapNotSynchronised)
+        return "server not synchronised (leap indicator 3)";
+    if (reply.m_stratum < 1 || reply.m_stratum > 15)
+        return Format("unusable stratum %i", reply.m_stratum);
     if (reply.m_transmit.Seconds == 0)
+        return "no Transmit Timestamp in the answer";
+    return "";
+}
+
+// Sets the clock to the server's transmit time as it stands, without any
+// correction for the path, when the answer can be trusted. When the clock is
+// not set the operator is told why, in the log where the transport's lines go.
+void CTikkaraDlg::SetClockFromReply(const CNtpMsg& reply, const NtpTimestamp& requestTransmit, bool logErrors)
+{
+    std::string reason = UnsoundAnswerReason(reply, requestTransmit);
+    if (reason.empty() && m_clock.SetSystemTime(TransmitTimeToSystemTime(reply.m_transmit), reason))
         return;
-    m_clock.SetSystemTime(TransmitTimeToSystemTime(reply.m_transmit));
+    // A block of its own, like the report's blocks that follow it.
+    if (logErrors)
+        AppendLog(Format("--System time not set: %s\r\n", reason.c_str()));
 }

@@ -123,6 +123,8 @@ int CTikkaraDlg::SendRequest(const CNtpMsg& request)
     // An answer that arrived after an earlier wait gave up must not pass for
     // the answer to this request.
     m_sockets.DiscardPending(m_socket);
+    // As it goes out, with the noise the encoder puts into its last byte.
+    m_requestTransmit = CNtpMsg(buffer).m_transmit;
     return m_sockets.SendTo(m_socket, buffer, auth ? NtpAuthRequestSize : NtpHeaderSize, m_serverAddress);
 }
 
@@ -155,6 +157,6 @@ bool CTikkaraDlg::ReceiveReply(CNtpMsg& reply, int timeoutSeconds, bool logError
 
     reply = CNtpMsg(buffer);
     if (m_window.IsChecked(IDC_SET_TIME))
-        SetClockFromReply(reply);
+        SetClockFromReply(reply, m_requestTransmit, logErrors);
     return true;
 }

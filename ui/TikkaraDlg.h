@@ -59,7 +59,7 @@ public:
     // Result summary.
     std::string FormatResultBox(const CNtpMsg& reply) const;
     // System clock.
-    void SetClockFromReply(const CNtpMsg& reply);
+    void SetClockFromReply(const CNtpMsg& reply, const NtpTimestamp& requestTransmit, bool logErrors);
 
     // Jitter monitor (worker side) and its CSV file.
     void RunJitterMonitor();
@@ -72,6 +72,9 @@ public:
     SockAddrIn m_serverAddress;
     SocketHandle m_socket = InvalidSocket;
     int32_t m_receivedBytes = 0;
+    // The Transmit Timestamp of the last request sent, as on the wire: its
+    // answer carries it back as Originate Timestamp.
+    NtpTimestamp m_requestTransmit;
     CDialogLayout m_layout;
     CTransparentImage m_logo;
 

@@ -1,21 +1,22 @@
-#include "platform/Clock.h"
+#include "platform/posix/PosixClock.h"
+
 #include "platform/posix/SystemTimeCheck.h"
+#include "platform/posix/TimedateService.h"
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 namespace {
-class CPosixClock : public IClock {
-public:
-    bool SetSystemTime(const SystemTime& utc) override;
-    uint32_t GetTickCount() override;
-    void Sleep(uint32_t milliseconds) override;
-};
-
-bool CPosixClock::SetSystemTime(const SystemTime& utc)
+int SetRealtimeClock(int64_t usecUtc)
 {
-    if (!IsValidSystemTime(utc))
-        return false;
+    const timespec now{static_cast<time_t>(usecUtc / 1000000), static_cast<long>(usecUtc % 1000000) * 1000L};
+    return ::clock_settime(CLOCK_REALTIME, &now) == 0 ? 0 : errno;
+}
+
+// Microseconds since 1970 for a record IsValidSystemTime accepts.
+int64_t MicrosecondsSince1970(const SystemTime& utc)
+{
     tm fields{};
     fields.tm_year = utc.wYear - 1900;
     fields.tm_mon = utc.wMonth - 1;
@@ -23,11 +24,29 @@ bool CPosixClock::SetSystemTime(const SystemTime& utc)
     fields.tm_hour = utc.wHour;
     fields.tm_min = utc.wMinute;
     fields.tm_sec = utc.wSecond;
-    const time_t seconds = ::timegm(&fields);
-    if (seconds == static_cast<time_t>(-1))
+    return static_cast<int64_t>(::timegm(&fields)) * 1000000 + int64_t{utc.wMilliseconds} * 1000;
+}
+} // namespace
+
+ClockSetters SystemClockSetters()
+{
+    return ClockSetters{SetRealtimeClock, SetTimeThroughService};
+}
+
+bool CPosixClock::SetSystemTime(const SystemTime& utc, std::string& reason)
+{
+    if (!IsValidSystemTime(utc)) {
+        reason = std::strerror(EINVAL);
         return false;
-    const timespec now{seconds, static_cast<long>(utc.wMilliseconds) * 1000000L};
-    return ::clock_settime(CLOCK_REALTIME, &now) == 0;
+    }
+    const int64_t usecUtc = MicrosecondsSince1970(utc);
+    const int error = m_setters.direct(usecUtc);
+    if (error == 0)
+        return true;
+    if (error == EPERM)
+        return m_setters.service(usecUtc, reason);
+    reason = std::strerror(error);
+    return false;
 }
 
 uint32_t CPosixClock::GetTickCount()
@@ -44,7 +63,6 @@ void CPosixClock::Sleep(uint32_t milliseconds)
     while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }
-} // namespace
 
 IClock& SystemClock()
 {

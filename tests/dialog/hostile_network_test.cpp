@@ -238,6 +238,7 @@ TEST_P(FloodedQueryTest, OnlyTheServersAnswerIsTakenAndReported)
         observed.afterFlood = ReadUdpSocket(observed.toolPort);
         Responder::Datagram answer;
         answer.bytes = genuine;
+        Responder::EchoOriginate(answer.bytes, request);
         return std::vector<Responder::Datagram>{answer};
     });
     ASSERT_TRUE(server.IsListening());
@@ -257,7 +258,8 @@ TEST_P(FloodedQueryTest, OnlyTheServersAnswerIsTakenAndReported)
     EXPECT_EQ(sockets.Count(SocketCall::RecvFrom), FloodCount + 1);
     EXPECT_LT(taken, 2.0) << "the answer came in time despite the flood";
 
-    const CNtpMsg answer(genuine.data());
+    CNtpMsg answer(genuine.data());
+    answer.m_originate = dialog.m_requestTransmit; // echoed by the server
     EXPECT_EQ(window.LogText(), ExpectedReport(dialog, "127.0.0.1", server.Port(), answer));
     EXPECT_EQ(window.SelectionStart(), 0) << "a successful report is shown from its first line";
     EXPECT_TRUE(window.MessageBoxes().empty());
@@ -345,15 +347,16 @@ TEST_F(HostileQueryTest, EveryAnswerSizeFromTheServerGetsItsLine)
     // short, or followed by filler.
     const std::vector<uint8_t> genuine = GenuineAnswer();
     auto served = std::make_shared<size_t>(0);
-    Responder server([&genuine, served](const Responder::Request&) {
+    Responder server([&genuine, served](const Responder::Request& request) {
         Responder::Datagram d;
         d.bytes = genuine;
+        Responder::EchoOriginate(d.bytes, request);
         d.bytes.resize((*served)++, 0xA5);
         return std::vector<Responder::Datagram>{d};
     });
     window.SetChecked(IDC_SET_TIME, true);
     const std::string first = "Querying host 127.0.0.1:" + std::to_string(server.Port()) + " from random port\r\n\r\n";
-    const CNtpMsg answer(genuine.data());
+    CNtpMsg answer(genuine.data());
 
     for (size_t size = 0; size <= Largest; ++size) {
         SCOPED_TRACE(size);
@@ -364,8 +367,10 @@ TEST_F(HostileQueryTest, EveryAnswerSizeFromTheServerGetsItsLine)
             ASSERT_EQ(log, first + "--Received " + std::to_string(size) + " bytes, need exactly 48.");
         else if (size > NtpHeaderSize)
             ASSERT_EQ(log, first + "*receive error no. 10040 (Message too long)");
-        else
+        else {
+            answer.m_originate = dialog.m_requestTransmit; // echoed by the server
             ASSERT_EQ(log, ExpectedReport(dialog, "127.0.0.1", server.Port(), answer));
+        }
         ASSERT_TRUE(window.IsControlEnabled(IDC_GO));
     }
     EXPECT_EQ(server.Requests().size(), Largest + 1);

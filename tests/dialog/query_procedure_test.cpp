@@ -335,7 +335,11 @@ TEST_F(QueryProcedureTest, SntpOptionZeroesTheTransmitTimestamp)
 
 TEST_F(QueryProcedureTest, SetSystemTimeHandsTheTransmitTimeToTheClock)
 {
-    CUdpResponder server(CUdpResponder::Always({CUdpResponder::Message(KnownAnswer())}));
+    CUdpResponder server([](const CUdpResponder::Request& request) {
+        CUdpResponder::Datagram answer = CUdpResponder::Message(KnownAnswer());
+        CUdpResponder::EchoOriginate(answer.bytes, request);
+        return std::vector<CUdpResponder::Datagram>{answer};
+    });
     window.SetChecked(IDC_SET_TIME, true);
     Query(server.ServerText());
     const std::vector<SystemTime> settings = rig.clock.Settings();
@@ -348,13 +352,15 @@ TEST_F(QueryProcedureTest, SetSystemTimeHandsTheTransmitTimeToTheClock)
     EXPECT_EQ(rig.clock.Settings().size(), 1u);
 }
 
-TEST_F(QueryProcedureTest, RefusedClockSettingStaysSilent)
+TEST_F(QueryProcedureTest, RefusedClockSettingIsLoggedBeforeTheReport)
 {
     CUdpResponder server(CUdpResponder::NtpServer());
     window.SetChecked(IDC_SET_TIME, true);
-    rig.clock.SetResult(false);
+    rig.clock.SetResult(false, "Operation not permitted");
     Query(server.ServerText());
     EXPECT_EQ(rig.clock.Settings().size(), 1u);
+    EXPECT_NE(window.LogText().find(" from random port\r\n\r\n--System time not set: Operation not permitted\r\n\r\n+--Result"),
+              std::string::npos);
     EXPECT_NE(window.LogText().find("Packet size: 48 bytes"), std::string::npos);
     EXPECT_EQ(window.SelectionStart(), 0);
 }

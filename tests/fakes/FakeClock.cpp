@@ -7,7 +7,13 @@ namespace {
 using Lock = std::lock_guard<std::mutex>;
 } // namespace
 
-void FakeClock::SetResult(bool accepted) { Lock l(m_mutex); m_result = accepted; }
+void FakeClock::SetResult(bool accepted, std::string reason)
+{
+    Lock l(m_mutex);
+    m_result = accepted;
+    m_reason = std::move(reason);
+}
+
 void FakeClock::SetTicks(uint32_t tick) { Lock l(m_mutex); m_tick = tick; }
 void FakeClock::AdvanceTicks(uint32_t ms) { Lock l(m_mutex); m_tick += ms; }
 void FakeClock::SetRealSleepMicroseconds(uint32_t us) { Lock l(m_mutex); m_realSleepMicroseconds = us; }
@@ -15,10 +21,12 @@ std::vector<SystemTime> FakeClock::Settings() { Lock l(m_mutex); return m_settin
 std::vector<uint32_t> FakeClock::Sleeps() { Lock l(m_mutex); return m_sleeps; }
 uint32_t FakeClock::GetTickCount() { Lock l(m_mutex); return m_tick; }
 
-bool FakeClock::SetSystemTime(const SystemTime& utc)
+bool FakeClock::SetSystemTime(const SystemTime& utc, std::string& reason)
 {
     Lock l(m_mutex);
     m_settings.push_back(utc);
+    if (!m_result)
+        reason = m_reason;
     return m_result;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class FakeClock : public IClock {
@@ -13,7 +14,8 @@ public:
     explicit FakeClock(uint32_t startTick = 0) : m_tick(startTick) {}
 
     // Scripting.
-    void SetResult(bool accepted);          // what SetSystemTime answers (default true)
+    // What SetSystemTime answers (default true), and its reason when false.
+    void SetResult(bool accepted, std::string reason = "Operation not permitted");
     void SetTicks(uint32_t tick);
     void AdvanceTicks(uint32_t milliseconds); // wraps at 2^32 like the real counter
     // Each Sleep also really sleeps this long (0: not at all), so that other
@@ -25,13 +27,14 @@ public:
     std::vector<uint32_t> Sleeps();
 
     // IClock
-    bool SetSystemTime(const SystemTime& utc) override;
+    bool SetSystemTime(const SystemTime& utc, std::string& reason) override;
     uint32_t GetTickCount() override;
     void Sleep(uint32_t milliseconds) override;
 
 private:
     std::mutex m_mutex;
     bool m_result = true;
+    std::string m_reason;
     uint32_t m_tick;
     uint32_t m_realSleepMicroseconds = 0;
     std::vector<SystemTime> m_settings;

@@ -230,6 +230,12 @@ CUdpResponder::Datagram CUdpResponder::Message(const CNtpMsg& message, int delay
     return d;
 }
 
+void CUdpResponder::EchoOriginate(std::vector<uint8_t>& answer, const Request& request)
+{
+    if (answer.size() >= 32 && request.bytes.size() >= NtpHeaderSize)
+        std::copy(request.bytes.begin() + 40, request.bytes.begin() + 48, answer.begin() + 24);
+}
+
 CNtpMsg CUdpResponder::ServerReply(const Request& request)
 {
     CNtpMsg reply;

@@ -1,9 +1,15 @@
-// The POSIX clock: which records it accepts (checked without setting the
-// real clock), its tick counter and sleep; and the fake that stands in for it.
+// The POSIX clock: which records it accepts and which way it sets them
+// (checked without setting the real clock), its tick counter and sleep; and
+// the fake that stands in for it.
 #include "fakes/FakeClock.h"
+#include "platform/posix/PosixClock.h"
 #include "platform/posix/SystemTimeCheck.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
 
 namespace {
 SystemTime Utc(int year, int month, int day, int hour, int minute, int second, int ms)
@@ -53,9 +59,45 @@ TEST(FakeClock, TicksWrapAndSleepAdvancesThem)
     clock.AdvanceTicks(5);
     EXPECT_EQ(clock.GetTickCount(), 0x15u);
     EXPECT_EQ(clock.Sleeps(), std::vector<uint32_t>{0x20});
-    clock.SetResult(false);
-    EXPECT_FALSE(clock.SetSystemTime(Utc(2024, 1, 1, 0, 0, 0, 0)));
+    clock.SetResult(false, "refused");
+    std::string reason;
+    EXPECT_FALSE(clock.SetSystemTime(Utc(2024, 1, 1, 0, 0, 0, 0), reason));
+    EXPECT_EQ(reason, "refused");
     EXPECT_EQ(clock.Settings().size(), 1u);
+}
+
+// The POSIX clock's two setters, scripted: the direct one answers `direct`,
+// the service refuses; each records what it was given.
+int directResult = 0;
+std::vector<int64_t> directCalls, serviceCalls;
+int Direct(int64_t usec) { directCalls.push_back(usec); return directResult; }
+bool Service(int64_t usec, std::string& reason) { serviceCalls.push_back(usec); reason = "refused"; return false; }
+
+TEST(PosixClock, AsksTheServiceOnlyWhenNotPermittedToSetTheClockItself)
+{
+    CPosixClock clock(ClockSetters{Direct, Service});
+    const SystemTime halfPastNewYear2024 = Utc(2024, 1, 1, 0, 0, 0, 500);
+    const std::vector<int64_t> usec{1704067200500000};
+    std::string reason;
+    directResult = 0;
+    EXPECT_TRUE(clock.SetSystemTime(halfPastNewYear2024, reason));
+    EXPECT_EQ(directCalls, usec);
+    EXPECT_TRUE(serviceCalls.empty());
+
+    directResult = EPERM;
+    EXPECT_FALSE(clock.SetSystemTime(halfPastNewYear2024, reason));
+    EXPECT_EQ(serviceCalls, usec);
+    EXPECT_EQ(reason, "refused");
+
+    directResult = EINVAL; // any other refusal is the system's last word
+    EXPECT_FALSE(clock.SetSystemTime(halfPastNewYear2024, reason));
+    EXPECT_EQ(reason, "Invalid argument");
+    EXPECT_EQ(serviceCalls.size(), 1u);
+
+    // A record out of range reaches neither.
+    EXPECT_FALSE(clock.SetSystemTime(Utc(2024, 1, 1, 0, 0, 0, 1000), reason));
+    EXPECT_EQ(directCalls.size(), 3u);
+    EXPECT_EQ(serviceCalls.size(), 1u);
 }
 
 } // namespace
