@@ -26,6 +26,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -232,8 +233,12 @@ void QtDialogWindow::PostToUiThread(std::function<void()> call)
 
 void QtDialogWindow::Command(int id)
 {
-    if (m_dialog && !m_ended)
-        m_dialog->OnCommand(id);
+    if (!m_dialog || m_ended)
+        return;
+    HandlerRun run;
+    HandlerRun* outer = std::exchange(m_handler, &run);
+    m_dialog->OnCommand(id);
+    m_handler = outer;
 }
 
 void QtDialogWindow::accept() { Command(IDOK); }

@@ -109,7 +109,7 @@ private:
     // The menu bar across the top, the client area below it.
     void PlaceMenuAndClient();
 
-    // Routes a command to the dialog's OnCommand.
+    // Routes a command to the dialog's OnCommand: one handler run.
     void Command(int id);
     // Enter presses the default button, when it is there and enabled.
     void PressDefaultButton();
@@ -136,6 +136,12 @@ private:
     std::map<int, uint32_t> m_styles;
     int m_defaultButton = 0;
     CTikkaraDlg* m_dialog = nullptr;
+    // The handler now running on the interface thread, if any: whether it
+    // has had the log pane painted at once yet.
+    struct HandlerRun {
+        bool painted = false;
+    };
+    HandlerRun* m_handler = nullptr;
     bool m_ended = false;
     int m_result = 0;
 };
