@@ -278,7 +278,13 @@ void QtDialogWindow::CreateBitmapControl(int id, int bitmapId, const Rect& reque
                                          IPaintHandler* painter)
 {
     m_calls->Run([&] {
-        QWidget* control = CreateQtBitmapControl(m_client, id, bitmapId, requested, painter);
+        // The handler belongs to the bound dialog: the control finds it
+        // through the binding, which ends before the dialog may go away.
+        m_painters[id] = painter;
+        QWidget* control = CreateQtBitmapControl(m_client, id, bitmapId, requested, [this, id]() -> IPaintHandler* {
+            const auto it = m_painters.find(id);
+            return it == m_painters.end() ? nullptr : it->second;
+        });
         if (!control)
             return;
         AddControl(id, control, 0);
