@@ -426,6 +426,15 @@ void QtDialogWindow::Restore()
 void QtDialogWindow::moveEvent(QMoveEvent* event)
 {
     QDialog::moveEvent(event);
-    // The window manager's frame arrives, or changes, with a move.
+    // A new frame moves the window, unless the window manager keeps the
+    // inner window in place (static gravity) ...
     KeepMinimumTrackingSize();
+}
+
+void QtDialogWindow::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // ... but a managed window is framed by the time it is first activated.
+    if (event->type() == QEvent::ActivationChange)
+        KeepMinimumTrackingSize();
 }

@@ -96,6 +96,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 public slots:
     // The dialog's own accept and cancel commands (ids 1 and 2); neither
