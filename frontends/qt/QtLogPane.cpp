@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include <QApplication>
+#include <QImage>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QScrollBar>
@@ -15,10 +16,11 @@ namespace {
 
 // Qt's raster engine hands every gradient fill taller than 96 scan lines to
 // its thread pool in pieces and waits for them. The bar's groove is such a
-// fill, a few pixels wide, so the hand-over costs several times the work
-// (here 0.5 ms a paint against 0.15 ms) and waits on whatever else runs on
-// the machine. Drawn in bands of 64 lines, every fill stays on this thread
-// and the pixels are the same.
+// fill, a few pixels wide, so the hand-over costs more than the work (here
+// 0.19 to 0.5 ms a paint against 0.09 ms) and waits on whatever else runs on
+// the machine. Drawn band by band into images of 64 lines, every fill stays
+// on this thread; the bar paints all of its area opaquely, so the pixels are
+// the same.
 class BandedScrollBarStyle : public QProxyStyle {
 public:
     explicit BandedScrollBarStyle(QObject* owner) : QProxyStyle(QApplication::style()->name())
@@ -35,11 +37,19 @@ public:
             return;
         }
         const QRect area = option->rect;
+        const qreal ratio = painter->device()->devicePixelRatio();
         for (int top = area.top(); top <= area.bottom(); top += Band) {
-            painter->save();
-            painter->setClipRect(QRect(area.left(), top, area.width(), Band), Qt::IntersectClip);
-            QProxyStyle::drawComplexControl(control, option, painter, widget);
-            painter->restore();
+            QImage band(QSize(area.width(), std::min(Band, area.bottom() + 1 - top)) * ratio,
+                        QImage::Format_ARGB32_Premultiplied);
+            band.setDevicePixelRatio(ratio);
+            band.fill(Qt::transparent);
+            QPainter bandPainter(&band);
+            bandPainter.setRenderHints(painter->renderHints());
+            bandPainter.setFont(painter->font());
+            bandPainter.translate(-area.left(), -top);
+            QProxyStyle::drawComplexControl(control, option, &bandPainter, widget);
+            bandPainter.end();
+            painter->drawImage(QPoint(area.left(), top), band);
         }
     }
 };
