@@ -390,8 +390,15 @@ QSize QtDialogWindow::TemplateWindowSize() const
 
 void QtDialogWindow::KeepMinimumTrackingSize()
 {
-    // The minimum tracking size is the outer window's; Qt limits the inner one.
-    const QMargins m = FrameMargins();
+    // The minimum tracking size is the outer window's; Qt limits the inner
+    // one. The frame of the normal window is taken once the window manager
+    // has put it on: a maximised window has another frame, and after a
+    // restore Qt may still report that one for a while.
+    if (!m_normalFrameKnown && windowState() == Qt::WindowNoState && frameGeometry() != geometry()) {
+        m_normalFrame = FrameMargins();
+        m_normalFrameKnown = true;
+    }
+    const QMargins m = m_normalFrameKnown ? m_normalFrame : AssumedFrame;
     const QSize inner(std::max(0, CTikkaraDlg::MinTrackWidth - m.left() - m.right()),
                       std::max(0, CTikkaraDlg::MinTrackHeight - m.top() - m.bottom()));
     if (minimumSize() != inner)

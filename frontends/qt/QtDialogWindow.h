@@ -138,6 +138,8 @@ private:
     DialogUnits m_units;
     QSize m_templateClient;
     QSize m_notifiedSize; // the client size the dialog last heard of
+    QMargins m_normalFrame; // the window manager's frame of the normal window
+    bool m_normalFrameKnown = false;
     QMenuBar* m_menuBar = nullptr;
     QWidget* m_client = nullptr;
     QtLogPane* m_logPane = nullptr;
