@@ -32,8 +32,9 @@ using namespace qtdriver;
 namespace {
 
 constexpr double IntervalLowMs = 1000.0;
+constexpr double MedianHighMs = 1005.0;
 constexpr double IntervalHighMs = 1011.0;
-constexpr double CpuGoalSecondsPerMinute = 0.5;
+constexpr double CpuGoalSecondsPerMinute = 0.3;
 // Flat: the last refreshes cost at most this much more than the first.
 constexpr double FlatGoal = 1.10;
 constexpr int Window = 200; // refreshes compared at each end
@@ -139,14 +140,15 @@ int main(int argc, char** argv)
                 "ratio median/1000 ms %.4f\n",
                 intervals.size(), medianInterval, Percentile(intervals, 0.0), Percentile(intervals, 0.9), maxInterval,
                 medianInterval / 1000.0);
-    std::printf("  GOAL interval %.0f-%.0f ms (median and max): %s\n", IntervalLowMs, IntervalHighMs,
-                Verdict(medianInterval >= IntervalLowMs && medianInterval <= IntervalHighMs &&
+    std::printf("  GOAL interval median %.0f-%.0f ms, max <= %.0f ms: %s\n", IntervalLowMs, MedianHighMs,
+                IntervalHighMs,
+                Verdict(medianInterval >= IntervalLowMs && medianInterval <= MedianHighMs &&
                         maxInterval <= IntervalHighMs));
     const double cpuPerMinute = cpuS * 60.0 / wallS;
     std::printf("  process CPU: %.3f s in %.1f s of polling = %.3f s per minute (%.2f %% of a core)\n", cpuS, wallS,
                 cpuPerMinute, 100.0 * cpuS / wallS);
-    std::printf("  GOAL < %.1f s CPU per minute: %s\n", CpuGoalSecondsPerMinute,
-                Verdict(cpuPerMinute < CpuGoalSecondsPerMinute));
+    std::printf("  GOAL <= %.1f s CPU per minute: %s\n", CpuGoalSecondsPerMinute,
+                Verdict(cpuPerMinute <= CpuGoalSecondsPerMinute));
 
     // An hour of refreshes in the real pane, each replacement painted.
     PaintCounter painted;

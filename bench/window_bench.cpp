@@ -2,10 +2,11 @@
 // to the complete report painted in the Qt dialog (offscreen), beside the
 // same query through the in-memory window, both against the chronyd on
 // loopback (scripts/chronyd-fixture.sh start DIR writes DIR/port). A third
-// figure is the toolkit's own floor: the texts the pane goes through during
-// a query, set into the same pane and each painted at once, as a report
-// that is shown while it grows needs at the least. Rounds take the three in
-// turn, each first, second and third in its turn.
+// figure is the toolkit's cost of a report painted as it grows: the texts
+// the pane goes through during a query, set into the same pane and each
+// painted at once (the window paints the first at once and the rest
+// together). Rounds take the three in turn, each first, second and third in
+// its turn.
 //   window_bench [DIR [ROUNDS]]     DIR defaults to $HOROLAB_CHRONY_DIR, ROUNDS to 300
 #include "BenchStats.h"
 #include "PaintCounter.h"
@@ -33,7 +34,7 @@ using namespace qtdriver;
 
 namespace {
 
-constexpr double WindowGoalMs = 5.0;
+constexpr double WindowGoalMs = 3.0;
 // The query's last changes (caret and view back to the top) are painted by
 // the next pass of the event loop; without any, the synchronous paints
 // during the query were the last.
@@ -147,8 +148,8 @@ int main(int argc, char** argv)
             inMemory = (NowUs() - t0) / 1000.0;
             failures += !WholeReport(fake.LogText());
         };
-        // The toolkit's own floor for a report shown as it grows: the same
-        // texts set into the pane and painted at once, then the view's last paint.
+        // A report painted as it grows: the same texts set into the pane and
+        // each painted at once, then the view's last paint.
         auto timeToolkit = [&] {
             Pump(2);
             const double t0 = NowUs();
@@ -195,12 +196,12 @@ int main(int argc, char** argv)
     const double added = Median(qtMs) - Median(fakeMs);
     std::printf("  window adds (median - in-memory median): %.2f ms; ratio Qt/in-memory %.2f\n", added,
                 Median(qtMs) / Median(fakeMs));
-    std::printf("  GOAL window adds < %.0f ms: %s\n", WindowGoalMs, Verdict(added < WindowGoalMs));
-    std::printf("  toolkit floor: the query's %zu pane texts, each set and painted at once, then the view's\n"
+    std::printf("  GOAL window adds <= %.0f ms: %s\n", WindowGoalMs, Verdict(added <= WindowGoalMs));
+    std::printf("  painted as it grows: the query's %zu pane texts, each set and painted at once, then the view's\n"
                 "  last paint, on the same pane:\n",
                 paneTexts.size());
-    PrintSpread("toolkit floor", toolkitMs, "ms");
-    std::printf("  window adds beyond the toolkit floor: %.2f ms; ratio window-added/toolkit floor %.2f\n",
+    PrintSpread("painted as it grows", toolkitMs, "ms");
+    std::printf("  window adds beyond painting as it grows: %.2f ms; ratio window-added/painted as it grows %.2f\n",
                 added - Median(toolkitMs), added / Median(toolkitMs));
     // What one paint pass of the pane costs here, part by part: every append
     // paints the text area and the scroll bar (its range and position change).

@@ -33,8 +33,8 @@ QImage ToImage(const CRasterBitmap& bitmap)
 
 class QtBitmapControl : public QWidget {
 public:
-    QtBitmapControl(QWidget* parent, std::unique_ptr<CRasterBitmap> bitmap, IPaintHandler* painter)
-        : QWidget(parent), m_bitmap(std::move(bitmap)), m_painter(painter)
+    QtBitmapControl(QWidget* parent, std::unique_ptr<CRasterBitmap> bitmap, PaintHandlerLookup painter)
+        : QWidget(parent), m_bitmap(std::move(bitmap)), m_painter(std::move(painter))
     {
     }
 
@@ -46,8 +46,8 @@ protected:
         const QWidget* dialog = parentWidget() ? parentWidget() : this;
         CPaintContext paint(width(), height(), ToColorRef(dialog->palette().color(QPalette::Window)),
                             m_bitmap.get());
-        if (m_painter)
-            m_painter->OnPaint(paint);
+        if (IPaintHandler* handler = m_painter ? m_painter() : nullptr)
+            handler->OnPaint(paint);
         else
             paint.PaintDefault();
         // A plain static control draws nothing of its own here.
@@ -58,18 +58,18 @@ protected:
 
 private:
     std::unique_ptr<CRasterBitmap> m_bitmap; // the control's own copy
-    IPaintHandler* m_painter;
+    PaintHandlerLookup m_painter;
 };
 
 } // namespace
 
 QWidget* CreateQtBitmapControl(QWidget* parent, int id, int bitmapId, const Rect& requested,
-                               IPaintHandler* painter)
+                               PaintHandlerLookup painter)
 {
     std::unique_ptr<CRasterBitmap> bitmap = LoadRasterBitmap(bitmapId);
     const int w = bitmap ? bitmap->Width() : requested.Width();
     const int h = bitmap ? bitmap->Height() : requested.Height();
-    auto* control = new QtBitmapControl(parent, std::move(bitmap), painter);
+    auto* control = new QtBitmapControl(parent, std::move(bitmap), std::move(painter));
     control->setObjectName(QStringLiteral("control%1").arg(id));
     control->setGeometry(requested.left, requested.top, std::max(0, w), std::max(0, h));
     return control;

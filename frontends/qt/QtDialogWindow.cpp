@@ -10,6 +10,7 @@
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -26,6 +28,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -70,8 +73,8 @@ QtDialogWindow::QtDialogWindow(int templateId)
     m_client->installEventFilter(this);
     m_templateClient = QSize(m_units.X(dialog.cx), m_units.Y(dialog.cy));
     BuildControls(dialog);
-    LockNormalSize();
-    resize(minimumSize());
+    KeepMinimumTrackingSize();
+    resize(TemplateWindowSize());
     // A hidden window gets no resize event yet; the dialog reads its client
     // area before the window is shown.
     PlaceMenuAndClient();
@@ -137,7 +140,8 @@ QWidget* QtDialogWindow::CreateControl(const ControlTemplate& c)
     }
     case ControlKind::PushButton: {
         auto* button = new QPushButton(caption, m_client);
-        button->setAutoDefault(false); // Enter presses the dialog's default button
+        // Focused, a push button shows that Enter presses it (see PressEnterButton).
+        button->setAutoDefault(true);
         if (c.style & ControlStyle::DefaultButton) {
             button->setDefault(true);
             m_defaultButton = id;
@@ -211,7 +215,7 @@ int QtDialogWindow::DoModal(CTikkaraDlg& dialog)
     dialog.OnInitDialog();
     if (!m_ended)
         exec();
-    m_dialog = nullptr;
+    Unbind();
     return m_result;
 }
 
@@ -221,8 +225,16 @@ void QtDialogWindow::EndDialog(int result)
         m_result = result;
         m_ended = true;
         done(result); // hides the window (telling the dialog) and ends exec()
-        m_dialog = nullptr; // the dialog may go away now; nothing more reaches it
+        Unbind(); // the dialog may go away now
     });
+}
+
+void QtDialogWindow::Unbind()
+{
+    // Nothing reaches the dialog from here on: neither events nor the paint
+    // requests of the controls it created.
+    m_dialog = nullptr;
+    m_painters.clear();
 }
 
 void QtDialogWindow::PostToUiThread(std::function<void()> call)
@@ -232,8 +244,12 @@ void QtDialogWindow::PostToUiThread(std::function<void()> call)
 
 void QtDialogWindow::Command(int id)
 {
-    if (m_dialog && !m_ended)
-        m_dialog->OnCommand(id);
+    if (!m_dialog || m_ended)
+        return;
+    HandlerRun run;
+    HandlerRun* outer = std::exchange(m_handler, &run);
+    m_dialog->OnCommand(id);
+    m_handler = outer;
 }
 
 void QtDialogWindow::accept() { Command(IDOK); }
@@ -241,33 +257,64 @@ void QtDialogWindow::reject() { Command(IDCANCEL); }
 
 // ---- Keys and window events
 
-void QtDialogWindow::PressDefaultButton()
+int QtDialogWindow::ControlId(const QWidget* widget) const
 {
-    QWidget* button = Control(m_defaultButton);
-    if (button && button->isVisibleTo(this) && button->isEnabled())
-        Command(m_defaultButton);
+    for (const auto& [id, control] : m_controls)
+        if (control == widget)
+            return id;
+    return 0;
 }
 
-bool QtDialogWindow::HandleDialogKey(const QKeyEvent* key)
+void QtDialogWindow::PressEnterButton(const QWidget* focused)
+{
+    // The push button with the keyboard focus, else the default button.
+    const int focusedId = ControlId(focused);
+    const int id = qobject_cast<QPushButton*>(Control(focusedId)) ? focusedId : m_defaultButton;
+    QWidget* button = Control(id);
+    if (button && button->isVisibleTo(this) && button->isEnabled())
+        Command(id);
+}
+
+bool QtDialogWindow::PressMnemonic(const QWidget* focused, const QKeyEvent* key)
+{
+    // Alt with the letter is Qt's own shortcut; the letter alone works
+    // wherever typing has no other meaning, that is outside the text fields.
+    if (key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier) || key->text().size() != 1 ||
+        qobject_cast<const QLineEdit*>(focused) || qobject_cast<const QComboBox*>(focused) ||
+        focused == m_logPane)
+        return false;
+    const QKeySequence wanted = QKeySequence::mnemonic(QStringLiteral("&") + key->text());
+    for (const auto& [id, control] : m_controls) {
+        auto* button = qobject_cast<QAbstractButton*>(control);
+        if (button && button->isVisibleTo(this) && button->isEnabled() &&
+            !wanted.isEmpty() && QKeySequence::mnemonic(button->text()) == wanted) {
+            button->animateClick(); // as the shortcut does
+            return true;
+        }
+    }
+    return false;
+}
+
+bool QtDialogWindow::HandleDialogKey(const QWidget* focused, const QKeyEvent* key)
 {
     // An open drop-down list takes Enter and Escape for itself.
     if (m_serverBox && m_serverBox->view()->isVisible())
         return false;
     if (IsEnter(key->key())) {
-        PressDefaultButton();
+        PressEnterButton(focused);
         return true;
     }
     if (key->key() == Qt::Key_Escape) {
         Command(IDCANCEL);
         return true;
     }
-    return false;
+    return PressMnemonic(focused, key);
 }
 
 bool QtDialogWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress && watched != m_client)
-        return HandleDialogKey(static_cast<QKeyEvent*>(event));
+        return HandleDialogKey(static_cast<QWidget*>(watched), static_cast<QKeyEvent*>(event));
     // Size notifications only for real changes: showing the window delivers
     // a resize of the client area to the size it already had.
     if (watched == m_client && event->type() == QEvent::Resize && m_client->size() != m_notifiedSize) {
@@ -280,7 +327,7 @@ bool QtDialogWindow::eventFilter(QObject* watched, QEvent* event)
 
 void QtDialogWindow::keyPressEvent(QKeyEvent* event)
 {
-    if (!HandleDialogKey(event))
+    if (!HandleDialogKey(focusWidget() ? focusWidget() : this, event))
         QDialog::keyPressEvent(event);
 }
 
@@ -323,7 +370,7 @@ void QtDialogWindow::hideEvent(QHideEvent* event)
         m_dialog->OnShowWindow();
 }
 
-// ---- Size: fixed frame, maximise and restore
+// ---- Size: a frame the window manager may maximise and resize
 
 QMargins QtDialogWindow::FrameMargins() const
 {
@@ -335,23 +382,31 @@ QMargins QtDialogWindow::FrameMargins() const
     return AssumedFrame;
 }
 
-void QtDialogWindow::LockNormalSize()
+QSize QtDialogWindow::TemplateWindowSize() const
 {
     const int bar = m_menuBar ? m_menuBar->sizeHint().height() : 0;
-    setFixedSize(m_templateClient.width(), m_templateClient.height() + bar);
+    return {m_templateClient.width(), m_templateClient.height() + bar};
 }
 
-void QtDialogWindow::UnlockSize()
+void QtDialogWindow::KeepMinimumTrackingSize()
 {
-    const QMargins m = FrameMargins();
-    setMinimumSize(std::max(0, CTikkaraDlg::MinTrackWidth - m.left() - m.right()),
-                   std::max(0, CTikkaraDlg::MinTrackHeight - m.top() - m.bottom()));
-    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    // The minimum tracking size is the outer window's; Qt limits the inner
+    // one. The frame of the normal window is taken once the window manager
+    // has put it on: a maximised window has another frame, and after a
+    // restore Qt may still report that one for a while.
+    if (!m_normalFrameKnown && windowState() == Qt::WindowNoState && frameGeometry() != geometry()) {
+        m_normalFrame = FrameMargins();
+        m_normalFrameKnown = true;
+    }
+    const QMargins m = m_normalFrameKnown ? m_normalFrame : AssumedFrame;
+    const QSize inner(std::max(0, CTikkaraDlg::MinTrackWidth - m.left() - m.right()),
+                      std::max(0, CTikkaraDlg::MinTrackHeight - m.top() - m.bottom()));
+    if (minimumSize() != inner)
+        setMinimumSize(inner);
 }
 
 void QtDialogWindow::Maximise()
 {
-    UnlockSize();
     showMaximized();
     // Without a window manager nobody answers the request: place the window
     // over the screen's work area ourselves.
@@ -367,16 +422,26 @@ void QtDialogWindow::Maximise()
 void QtDialogWindow::Restore()
 {
     showNormal();
-    LockNormalSize();
+    // Likewise, without a window manager the template size is ours to give
+    // back (nobody can have dragged the frame to another).
+    QTimer::singleShot(250, this, [this] {
+        if (windowState() == Qt::WindowNoState && frameGeometry() == geometry())
+            resize(TemplateWindowSize());
+    });
+}
+
+void QtDialogWindow::moveEvent(QMoveEvent* event)
+{
+    QDialog::moveEvent(event);
+    // A new frame moves the window, unless the window manager keeps the
+    // inner window in place (static gravity) ...
+    KeepMinimumTrackingSize();
 }
 
 void QtDialogWindow::changeEvent(QEvent* event)
 {
     QDialog::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange)
-        return;
-    if (isMaximized())
-        UnlockSize();
-    else if (!isMinimized())
-        LockNormalSize();
+    // ... but a managed window is framed by the time it is first activated.
+    if (event->type() == QEvent::ActivationChange)
+        KeepMinimumTrackingSize();
 }

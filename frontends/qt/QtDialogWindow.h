@@ -28,16 +28,18 @@ public:
     explicit QtDialogWindow(int templateId);
     ~QtDialogWindow() override;
 
-    // Binds the dialog, lets it initialise and runs the window modally.
+    // Binds the dialog, lets it initialise and runs the window modally; the
+    // dialog is unbound again when this returns.
     int DoModal(CTikkaraDlg& dialog) override;
     // The same without a modal loop of its own: binds, initialises and shows
-    // the window, then returns; the caller's event loop drives it.
+    // the window, then returns; the caller's event loop drives it. The
+    // dialog stays bound, and must stay alive, until EndDialog.
     void Open(CTikkaraDlg& dialog);
     bool Ended() const { return m_ended; }
     int Result() const { return m_result; }
 
-    // Maximising and restoring through the window layer; the frame itself
-    // cannot be dragged to another size.
+    // Maximising and restoring as the window manager's own controls do; the
+    // frame can be dragged to any size down to the minimum tracking size.
     void Maximise();
     void Restore();
 
@@ -93,6 +95,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 public slots:
@@ -109,16 +112,24 @@ private:
     // The menu bar across the top, the client area below it.
     void PlaceMenuAndClient();
 
-    // Routes a command to the dialog's OnCommand.
+    // Ends the binding to the dialog.
+    void Unbind();
+    // Routes a command to the dialog's OnCommand: one handler run.
     void Command(int id);
-    // Enter presses the default button, when it is there and enabled.
-    void PressDefaultButton();
-    bool HandleDialogKey(const QKeyEvent* key);
+    // The id of a control's widget, 0 for none.
+    int ControlId(const QWidget* widget) const;
+    // Enter presses the focused push button or else the default button,
+    // when it is there and enabled.
+    void PressEnterButton(const QWidget* focused);
+    // A mnemonic letter typed without Alt presses its button.
+    bool PressMnemonic(const QWidget* focused, const QKeyEvent* key);
+    // A key for `focused`, the widget with the keyboard focus; true when used.
+    bool HandleDialogKey(const QWidget* focused, const QKeyEvent* key);
 
-    // The template size while normal; free (down to the minimum tracking
-    // size) while maximised.
-    void LockNormalSize();
-    void UnlockSize();
+    // The window's size from the template: its client area under the menu bar.
+    QSize TemplateWindowSize() const;
+    // No smaller than the minimum tracking size, frame included.
+    void KeepMinimumTrackingSize();
     // The outer frame's margins: the window manager's, or the style's
     // caption and border while the window has no frame yet.
     QMargins FrameMargins() const;
@@ -127,6 +138,8 @@ private:
     DialogUnits m_units;
     QSize m_templateClient;
     QSize m_notifiedSize; // the client size the dialog last heard of
+    QMargins m_normalFrame; // the window manager's frame of the normal window
+    bool m_normalFrameKnown = false;
     QMenuBar* m_menuBar = nullptr;
     QWidget* m_client = nullptr;
     QtLogPane* m_logPane = nullptr;
@@ -134,8 +147,16 @@ private:
     QtUiCalls* m_calls = nullptr;
     std::map<int, QWidget*> m_controls;
     std::map<int, uint32_t> m_styles;
+    // The bound dialog's paint handlers of its bitmap controls, by id.
+    std::map<int, IPaintHandler*> m_painters;
     int m_defaultButton = 0;
     CTikkaraDlg* m_dialog = nullptr;
+    // The handler now running on the interface thread, if any: whether it
+    // has had the log pane painted at once yet.
+    struct HandlerRun {
+        bool painted = false;
+    };
+    HandlerRun* m_handler = nullptr;
     bool m_ended = false;
     int m_result = 0;
 };

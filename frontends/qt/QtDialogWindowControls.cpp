@@ -140,10 +140,21 @@ void QtDialogWindow::SetControlFont(int id, const LogFont& font)
 void QtDialogWindow::RepaintNow(int id)
 {
     m_calls->Run([&] {
-        if (QWidget* w = Control(id); w == m_logPane)
-            m_logPane->RepaintNow();
-        else if (w)
-            w->repaint();
+        QWidget* w = Control(id);
+        if (w != m_logPane) {
+            if (w)
+                w->repaint();
+            return;
+        }
+        // Only the first append of a handler can be followed by a wait (a
+        // query's answer): it is painted at once. The appends after it run
+        // on without a pause and are painted together as the handler returns
+        // to the event loop; their text changes have asked for that paint.
+        if (m_handler && m_handler->painted)
+            return;
+        if (m_handler)
+            m_handler->painted = true;
+        m_logPane->RepaintNow();
     });
 }
 
@@ -267,7 +278,13 @@ void QtDialogWindow::CreateBitmapControl(int id, int bitmapId, const Rect& reque
                                          IPaintHandler* painter)
 {
     m_calls->Run([&] {
-        QWidget* control = CreateQtBitmapControl(m_client, id, bitmapId, requested, painter);
+        // The handler belongs to the bound dialog: the control finds it
+        // through the binding, which ends before the dialog may go away.
+        m_painters[id] = painter;
+        QWidget* control = CreateQtBitmapControl(m_client, id, bitmapId, requested, [this, id]() -> IPaintHandler* {
+            const auto it = m_painters.find(id);
+            return it == m_painters.end() ? nullptr : it->second;
+        });
         if (!control)
             return;
         AddControl(id, control, 0);

@@ -23,5 +23,7 @@ public:
     void RepaintNow();
 
 private:
+    void ReplaceChangedPart(const QString& shown);
     std::string m_text;
+    QString m_shown; // m_text as the document holds it
 };

@@ -2,25 +2,32 @@
 
 #include "frontends/qt/QtText.h"
 
+#include <algorithm>
+
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QValidator>
 
 namespace {
 
-// Lower-cases what is typed and refuses what would not fit the field.
+// Lower-cases what is typed and keeps of an insertion (a key, a paste, a
+// drop) only as much as fits the field; deleting is always allowed.
 class FieldValidator : public QValidator {
 public:
     FieldValidator(QtServerBox* box, bool lowerCase, bool limitWidth)
         : QValidator(box), m_box(box), m_lowerCase(lowerCase), m_limitWidth(limitWidth)
     {
+        // The text before each change, to tell what a change inserted.
+        connect(box->lineEdit(), &QLineEdit::textChanged, this, [this](const QString& text) { m_before = text; });
     }
 
-    State validate(QString& input, int&) const override
+    State validate(QString& input, int& caret) const override
     {
         if (m_lowerCase)
             input = input.toLower();
-        return !m_limitWidth || m_box->Fits(input) ? Acceptable : Invalid;
+        if (m_limitWidth && !m_box->Fits(input))
+            KeepWhatFits(input, caret);
+        return Acceptable;
     }
 
     void fixup(QString& input) const override
@@ -30,9 +37,30 @@ public:
     }
 
 private:
+    // The change replaced the middle of the text before it: the same head
+    // and tail around an inserted part, which is cut from its end.
+    void KeepWhatFits(QString& input, int& caret) const
+    {
+        const qsizetype common = std::min(input.size(), m_before.size());
+        qsizetype head = 0;
+        while (head < common && input[head] == m_before[head])
+            ++head;
+        qsizetype tail = 0;
+        while (tail < common - head && input[input.size() - 1 - tail] == m_before[m_before.size() - 1 - tail])
+            ++tail;
+        const QString start = input.left(head);
+        const QString end = input.right(tail);
+        QString inserted = input.mid(head, input.size() - head - tail);
+        while (!inserted.isEmpty() && !m_box->Fits(start + inserted + end))
+            inserted.chop(1);
+        input = start + inserted + end;
+        caret = static_cast<int>(head + inserted.size());
+    }
+
     QtServerBox* m_box;
     bool m_lowerCase;
     bool m_limitWidth;
+    QString m_before;
 };
 
 } // namespace

@@ -1,7 +1,8 @@
 #pragma once
 // The server box: an editable drop-down combo box whose field turns
 // everything typed into lower case and takes no more text than fits its
-// visible width (the field does not scroll sideways). Its list is not sorted.
+// visible width (the field does not scroll sideways): a key that would not
+// fit does nothing, a paste keeps the part that fits. Its list is not sorted.
 #include <QComboBox>
 #include <string>
 

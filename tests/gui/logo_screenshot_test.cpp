@@ -136,11 +136,12 @@ TEST(LogoScreenshot, TheBitmapControlSizesItselfAndPaintsOverItsParentsColour)
     parent.setPalette(palette);
     parent.setAutoFillBackground(true);
     CTransparentImage image;
-    QWidget* control = CreateQtBitmapControl(&parent, IDC_LOGO, IDB_LOGO, Rect{20, 10, 500, 500}, &image);
+    const auto painter = [&image]() -> IPaintHandler* { return &image; };
+    QWidget* control = CreateQtBitmapControl(&parent, IDC_LOGO, IDB_LOGO, Rect{20, 10, 500, 500}, painter);
     ASSERT_NE(control, nullptr);
     EXPECT_EQ(control->geometry(), QRect(20, 10, 100, 38));
     // A second control, larger than its bitmap: the rest shows the parent.
-    QWidget* large = CreateQtBitmapControl(&parent, 4000, IDB_LOGO, Rect{110, 60, 0, 0}, &image);
+    QWidget* large = CreateQtBitmapControl(&parent, 4000, IDB_LOGO, Rect{110, 60, 0, 0}, painter);
     large->resize(120, 50);
     parent.show();
     ASSERT_TRUE(WaitFor([&] { return parent.windowHandle() && parent.windowHandle()->isExposed(); }));

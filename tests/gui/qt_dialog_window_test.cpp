@@ -1,19 +1,22 @@
 // The real dialog window on Qt's offscreen platform: its state after start,
-// the server box's typing rules, the keys and the ways to close it, and its
-// size and layout.
+// the server box's typing and pasting rules, the keys and the ways to close
+// it, its size and layout, and the bitmap controls' painting.
 #include "support/QtTestMain.h"
 #include "support/QtWindowDriver.h"
 
 #include "frontends/qt/QtFonts.h"
 #include "frontends/qt/QtLogPane.h"
 #include "frontends/qt/QtServerBox.h"
+#include "res/Bitmaps.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -188,6 +191,24 @@ TEST(QtDialogWindow, ServerBoxRefusesTextWiderThanItsField)
     EXPECT_EQ(field->text(), kept);
 }
 
+TEST(QtDialogWindow, ServerBoxKeepsThePartOfAPasteThatFits)
+{
+    OpenDialog d;
+    QLineEdit* field = d.Field();
+    auto* box = static_cast<QtServerBox*>(d.window.Control(IDC_SERVER));
+    field->setFocus();
+    Type(field, "ntp:123");
+    field->setCursorPosition(4);
+    QGuiApplication::clipboard()->setText("Pool." + QString(200, 'W'));
+    Key(field, Qt::Key_V, {}, Qt::ControlModifier);
+    const QString kept = field->text();
+    ASSERT_TRUE(kept.startsWith("ntp:pool.w")) << kept.toStdString();
+    EXPECT_TRUE(kept.endsWith("w123"));
+    EXPECT_TRUE(box->Fits(kept));
+    EXPECT_FALSE(box->Fits(kept.left(kept.size() - 3) + "w123"));
+    EXPECT_EQ(field->cursorPosition(), kept.size() - 3);
+}
+
 TEST(QtDialogWindow, EnterAnywhereRunsTheQueryAndNeverCloses)
 {
     OpenDialog d;
@@ -222,6 +243,81 @@ TEST(QtDialogWindow, EnterDoesNothingWhileTheDefaultButtonIsDisabled)
     Pump(100);
     EXPECT_TRUE(answers.Seen().empty());
     EXPECT_FALSE(d.window.Ended());
+}
+
+TEST(QtDialogWindow, EnterPressesTheFocusedPushButton)
+{
+    OpenDialog d;
+    MessageBoxAnswerer answers;
+    d.window.SetText(IDC_LOG, "the last report");
+    QWidget* clear = d.window.Control(IDC_CLEAR_LOG);
+    clear->setFocus();
+    Key(clear, Qt::Key_Return);
+    EXPECT_EQ(d.window.GetText(IDC_LOG), "");
+    Pump(100);
+    EXPECT_TRUE(answers.Seen().empty()) << "a query ran (it would have said \"No host given.\")";
+
+    QWidget* quit = d.window.Control(IDCANCEL);
+    quit->setFocus();
+    Key(quit, Qt::Key_Enter, {}, Qt::KeypadModifier);
+    EXPECT_TRUE(d.window.Ended());
+}
+
+TEST(QtDialogWindow, TabFollowsTheTemplateAndMnemonicLettersWorkAloneOutsideTheTextFields)
+{
+    OpenDialog d;
+    const auto focusedId = [&] {
+        QWidget* w = d.window.focusWidget();
+        for (int id : {IDC_SERVER, IDC_GO, IDC_PORT123, IDC_SET_TIME, IDC_LOG, IDCANCEL, IDC_CLEAR_LOG})
+            if (w == d.window.Control(id) || (w && w->parentWidget() == d.window.Control(id)))
+                return id;
+        return 0;
+    };
+    d.Field()->setFocus();
+    std::vector<int> order{focusedId()};
+    for (int i = 0; i < 7; ++i) {
+        Key(d.window.focusWidget(), Qt::Key_Tab);
+        order.push_back(focusedId());
+    }
+    EXPECT_EQ(order, (std::vector<int>{IDC_SERVER, IDC_GO, IDC_PORT123, IDC_SET_TIME, IDC_LOG, IDCANCEL,
+                                       IDC_CLEAR_LOG, IDC_SERVER}));
+
+    // In the server box a letter is text; on a button it is the mnemonic.
+    d.window.SetText(IDC_LOG, "kept");
+    d.Field()->setFocus();
+    Type(d.Field(), "c");
+    EXPECT_EQ(d.window.GetText(IDC_SERVER), "c");
+    Pump(200);
+    EXPECT_EQ(d.window.GetText(IDC_LOG), "kept");
+    QWidget* go = d.window.Control(IDC_GO);
+    go->setFocus();
+    Type(go, "C");
+    EXPECT_TRUE(WaitFor([&] { return d.window.GetText(IDC_LOG).empty(); }, 1000)) << "\"&Clear Log\" not pressed";
+    Type(go, "t");
+    EXPECT_TRUE(WaitFor([&] { return d.window.IsChecked(IDC_SET_TIME); }, 1000)) << "\"Set System &Time\" not pressed";
+    d.window.SetChecked(IDC_SET_TIME, false);
+}
+
+TEST(QtDialogWindow, BitmapControlsPaintThroughTheDialogOnlyWhileItIsBound)
+{
+    struct CountingPainter : IPaintHandler {
+        int paints = 0;
+        void OnPaint(CPaintContext& paint) override
+        {
+            ++paints;
+            paint.PaintDefault();
+        }
+    } painter;
+    OpenDialog d;
+    d.window.CreateBitmapControl(4000, IDB_LOGO, Rect{0, 0, 100, 38}, &painter);
+    QWidget* control = d.window.Control(4000);
+    control->grab();
+    EXPECT_EQ(painter.paints, 1);
+    // Once ended, the dialog and the handlers it owns may go away while the
+    // window stays, as in the program's main.
+    d.window.EndDialog(IDCANCEL);
+    control->grab();
+    EXPECT_EQ(painter.paints, 1);
 }
 
 TEST(QtDialogWindow, EscapeQuitButtonMenuQuitAndCloseBoxEachEndTheDialog)
@@ -277,16 +373,22 @@ TEST(QtDialogWindow, MenuEntriesAreDeletedAndGreyedByPosition)
     EXPECT_TRUE(window.MenuBar()->actions().at(0)->isEnabled());
 }
 
-TEST(QtDialogWindow, FixedFrameMaximisesAndRestoresTheTemplateLayout)
+TEST(QtDialogWindow, FrameSizesFreelyDownToTheMinimumAndMaximisesAndRestoresTheTemplateLayout)
 {
     OpenDialog d;
     const QSize normal = d.window.size();
-    EXPECT_EQ(d.window.minimumSize(), normal);
-    EXPECT_EQ(d.window.maximumSize(), normal);
     const Rect client0 = d.window.GetClientRect();
     const Rect log0 = d.window.GetControlRect(IDC_LOG);
     const Rect clear0 = d.window.GetControlRect(IDC_CLEAR_LOG);
     const Rect server0 = d.window.GetControlRect(IDC_SERVER);
+    // The frame may be dragged to any size down to the minimum tracking size.
+    const Rect outer = d.window.GetWindowRect();
+    const QMargins frame(d.window.geometry().left() - outer.left, d.window.geometry().top() - outer.top,
+                         outer.right - d.window.geometry().right() - 1,
+                         outer.bottom - d.window.geometry().bottom() - 1);
+    EXPECT_EQ(d.window.minimumWidth() + frame.left() + frame.right(), CTikkaraDlg::MinTrackWidth);
+    EXPECT_EQ(d.window.minimumHeight() + frame.top() + frame.bottom(), CTikkaraDlg::MinTrackHeight);
+    EXPECT_EQ(d.window.maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
 
     d.window.Maximise();
     ASSERT_TRUE(WaitFor([&] { return d.window.GetClientRect().Width() > client0.Width(); }));
@@ -301,13 +403,6 @@ TEST(QtDialogWindow, FixedFrameMaximisesAndRestoresTheTemplateLayout)
     EXPECT_EQ(clear1.left, clear0.left + dx);
     EXPECT_EQ(clear1.top, clear0.top + dy);
     EXPECT_EQ(d.window.GetControlRect(IDC_SERVER), server0);
-    // Maximised, the window may be made smaller down to the minimum tracking size.
-    const Rect outer = d.window.GetWindowRect();
-    const QMargins frame(d.window.geometry().left() - outer.left, d.window.geometry().top() - outer.top,
-                         outer.right - d.window.geometry().right() - 1,
-                         outer.bottom - d.window.geometry().bottom() - 1);
-    EXPECT_EQ(d.window.minimumWidth() + frame.left() + frame.right(), CTikkaraDlg::MinTrackWidth);
-    EXPECT_EQ(d.window.minimumHeight() + frame.top() + frame.bottom(), CTikkaraDlg::MinTrackHeight);
 
     d.window.Restore();
     ASSERT_TRUE(WaitFor([&] { return d.window.GetClientRect() == client0; }));

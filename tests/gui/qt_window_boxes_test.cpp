@@ -6,6 +6,7 @@
 #include "ui/ControlIds.h"
 
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -48,7 +49,13 @@ private:
         if (step.isEmpty()) {
             dialog->reject();
         } else {
-            dialog->selectFile(step);
+            // Typed into the file-name field as the operator would: selectFile
+            // leaves that field alone once it has the keyboard focus, which
+            // arrives whenever the window system activates the dialog.
+            if (auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                field->setText(step);
+            else
+                dialog->selectFile(step); // a dialog of the platform's own
             QMetaObject::invokeMethod(dialog, "accept"); // accept() is protected
         }
     }

@@ -1,5 +1,6 @@
 // Window texts on Qt: Latin-1 and CR LF kept byte for byte, caret positions
-// counted in the 8-bit text, and window calls made from another thread.
+// counted in the 8-bit text, what the log pane shows and when it is painted,
+// and window calls made from another thread.
 #include "support/QtTestMain.h"
 #include "support/QtWindowDriver.h"
 
@@ -7,13 +8,17 @@
 #include "frontends/qt/QtLogPane.h"
 #include "frontends/qt/QtText.h"
 #include "frontends/qt/QtUiCalls.h"
+#include "support/UdpResponder.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTextDocument>
+#include <QWindow>
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -164,6 +169,85 @@ TEST(QtWindowText, RepaintNowPaintsThePaneBeforeReturning)
     EXPECT_EQ(counter.paints, 0); // setting the text only schedules a paint
     window.RepaintNow(IDC_LOG);   // no event loop runs in between
     EXPECT_GE(counter.paints, 1);
+}
+
+TEST(QtWindowText, EachNewTextShowsAsAWholeNewTextWould)
+{
+    QtDialogWindow window(IDD_MAIN);
+    QtLogPane* pane = Pane(window);
+    QPlainTextEdit whole; // given every text anew
+    std::string lines;
+    for (int i = 0; i < 60; ++i)
+        lines += "line " + std::to_string(i) + "\r\n";
+    const std::vector<std::string> texts = {
+        "Querying host a\r\n",  "Querying host a\r\n\r\n+--Result--+", lines,
+        lines + "tail",          "good: 7\r\nbad: 0\r\n", "good: 8\r\nbad: 10\r\n",
+        "lone\rCR\r\r\nand LF\n", "lone\nCR\r\nand\r", "",
+        "x"};
+    for (const std::string& text : texts) {
+        pane->SetSelection8(3, 3);
+        pane->verticalScrollBar()->setValue(pane->verticalScrollBar()->maximum());
+        window.SetText(IDC_LOG, text);
+        whole.setPlainText(ToQt(text));
+        EXPECT_EQ(pane->toPlainText(), whole.toPlainText()) << text;
+        EXPECT_EQ(pane->document()->blockCount(), whole.document()->blockCount()) << text;
+        EXPECT_EQ(pane->textCursor().position(), 0) << text;
+        EXPECT_EQ(pane->verticalScrollBar()->value(), 0) << text;
+    }
+}
+
+TEST(QtWindowText, ThePanesScrollBarLooksLikeAnyOther)
+{
+    QtDialogWindow window(IDD_MAIN);
+    window.show();
+    std::string lines;
+    for (int i = 0; i < 200; ++i)
+        lines += "line\r\n";
+    window.SetText(IDC_LOG, lines);
+    Pump(50);
+    QScrollBar* bar = Pane(window)->verticalScrollBar();
+    bar->setValue(bar->maximum() / 3);
+    ASSERT_GT(bar->height(), 200); // taller than one band of its painting
+    const QImage banded = bar->grab().toImage();
+    bar->setStyle(QApplication::style());
+    EXPECT_EQ(banded, bar->grab().toImage());
+}
+
+TEST(QtWindowText, AQueryPaintsItsFirstLineBeforeTheWaitAndItsReportAfterIt)
+{
+    QtDialogWindow window(IDD_MAIN);
+    CTikkaraDlg dialog(window);
+    window.Open(dialog);
+    ASSERT_TRUE(WaitFor([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
+    Pump(50);
+    struct PaintRecorder : QObject {
+        QtLogPane* pane = nullptr;
+        std::atomic<int> paints{0};
+        std::string firstPainted;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint && paints++ == 0)
+                firstPainted = pane->WindowText();
+            return false;
+        }
+    } recorder;
+    recorder.pane = Pane(window);
+    recorder.pane->viewport()->installEventFilter(&recorder);
+    std::atomic<int> paintedBeforeTheWait{-1};
+    CUdpResponder server([&](const CUdpResponder::Request& request) {
+        paintedBeforeTheWait = recorder.paints.load();
+        return std::vector{CUdpResponder::Message(CUdpResponder::ServerReply(request), 100)};
+    });
+    window.SetText(IDC_SERVER, server.ServerText());
+    Key(window.Control(IDC_SERVER), Qt::Key_Return);
+    const int paintedInTheHandler = recorder.paints;
+    EXPECT_EQ(paintedBeforeTheWait, 1);
+    EXPECT_EQ(recorder.firstPainted.rfind("Querying host 127.0.0.1:", 0), 0u) << recorder.firstPainted;
+    // The report's appends follow one another without a pause: one paint.
+    EXPECT_EQ(paintedInTheHandler, 1);
+    EXPECT_TRUE(WaitFor([&] { return recorder.paints > paintedInTheHandler; }));
+    EXPECT_NE(window.GetText(IDC_LOG).find("Timestamps shown in local time zone:"), std::string::npos);
+    window.EndDialog(IDCANCEL);
 }
 
 TEST(QtWindowText, CallsFromAnotherThreadRunOnTheInterfaceThread)
