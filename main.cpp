@@ -1,15 +1,49 @@
-// The program: the application object runs the main dialog on the Qt window
-// layer; when the dialog closes the program ends.
+// The program: the command line picks the mode. The window modes run the
+// main dialog on the Qt window layer; the terminal modes run it on the
+// in-memory window and never start the window system.
 #include "frontends/qt/QtDialogWindow.h"
+#include "frontends/terminal/CommandLine.h"
+#include "frontends/terminal/TerminalModes.h"
 #include "ui/ControlIds.h"
-#include "ui/TikkaraApp.h"
+#include "ui/TikkaraDlg.h"
 
 #include <QApplication>
 
-int main(int argc, char** argv)
+#include <cstdio>
+
+namespace {
+
+// The window, with the server text typed in and Enter (or the jitter
+// monitor's menu command) issued once the dialog is up.
+int RunWindow(int argc, char** argv, const CommandLine& line)
 {
     QApplication app(argc, argv);
     QtDialogWindow window(IDD_MAIN);
-    theApp.InitInstance(window);
+    CTikkaraDlg dialog(window);
+    if (line.mode != RunMode::Window) {
+        window.PostToUiThread([&] {
+            if (!line.server.empty())
+                window.SetText(IDC_SERVER, line.server);
+            dialog.OnCommand(line.mode == RunMode::WindowQuery ? IDOK : ID_FILE_JITTER_MONITOR);
+        });
+    }
+    window.DoModal(dialog);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const CommandLine line = ParseCommandLine(argc, argv);
+    switch (line.mode) {
+    case RunMode::Help: std::fputs(UsageText().c_str(), stdout); return 0;
+    case RunMode::Version: std::printf("horolab %s\n", HOROLAB_VERSION); return 0;
+    case RunMode::BadUsage:
+        std::fprintf(stderr, "horolab: %s\n%s", line.error.c_str(), UsageText().c_str());
+        return 2;
+    case RunMode::Query: return RunTerminalQuery(line);
+    case RunMode::Monitor: return RunTerminalMonitor(line);
+    default: return RunWindow(argc, argv, line);
+    }
 }
