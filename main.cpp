@@ -3,6 +3,7 @@
 // in-memory window and never start the window system.
 #include "frontends/qt/QtDialogWindow.h"
 #include "frontends/terminal/CommandLine.h"
+#include "frontends/terminal/StartAction.h"
 #include "frontends/terminal/TerminalModes.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
@@ -13,20 +14,12 @@
 
 namespace {
 
-// The window, with the server text typed in and Enter (or the jitter
-// monitor's menu command) issued once the dialog is up.
 int RunWindow(int argc, char** argv, const CommandLine& line)
 {
     QApplication app(argc, argv);
     QtDialogWindow window(IDD_MAIN);
     CTikkaraDlg dialog(window);
-    if (line.mode != RunMode::Window) {
-        window.PostToUiThread([&] {
-            if (!line.server.empty())
-                window.SetText(IDC_SERVER, line.server);
-            dialog.OnCommand(line.mode == RunMode::WindowQuery ? IDOK : ID_FILE_JITTER_MONITOR);
-        });
-    }
+    ScheduleStartAction(window, dialog, line);
     window.DoModal(dialog);
     return 0;
 }
