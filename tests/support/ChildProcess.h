@@ -18,10 +18,13 @@ public:
     CChildProcess(const std::vector<std::string>& args, const std::string& dir)
         : m_out(dir + "/stdout"), m_err(dir + "/stderr")
     {
+        // Emptied before the child starts, so no earlier run's output is read.
+        const int out = open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int err = open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         m_pid = fork();
         if (m_pid == 0) {
-            dup2(open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-            dup2(open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+            dup2(out, STDOUT_FILENO);
+            dup2(err, STDERR_FILENO);
             std::vector<char*> argv;
             for (const auto& arg : args)
                 argv.push_back(const_cast<char*>(arg.c_str()));
@@ -29,6 +32,8 @@ public:
             execv(argv[0], argv.data());
             _exit(127);
         }
+        close(out);
+        close(err);
     }
     void Signal(int signal) { kill(m_pid, signal); }
     // The exit status, or 128 + the signal that ended it.
