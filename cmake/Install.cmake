@@ -5,6 +5,11 @@ include(GNUInstallDirs)
 install(TARGETS horolab RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/horolab.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The manual page, compressed reproducibly as Debian wants it.
+add_custom_command(OUTPUT horolab.1.gz COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/packaging/horolab.1 > horolab.1.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/horolab.1)
+add_custom_target(horolab_manpage ALL DEPENDS horolab.1.gz)
+install(FILES ${CMAKE_BINARY_DIR}/horolab.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The icon theme's PNGs, rendered at build time from the same drawing as the
 # compiled-in window icon.
