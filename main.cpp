@@ -1,30 +1,11 @@
-// The program: the command line picks the mode. The window modes run the
-// main dialog on the Qt window layer; the terminal modes run it on the
-// in-memory window and never start the window system.
-#include "frontends/qt/QtDialogWindow.h"
+// The program: the command line picks the mode. The terminal modes run the
+// main dialog on the in-memory window; the window modes hand over to the
+// window program, so that a terminal run never loads the window system.
 #include "frontends/terminal/CommandLine.h"
-#include "frontends/terminal/StartAction.h"
 #include "frontends/terminal/TerminalModes.h"
-#include "ui/ControlIds.h"
-#include "ui/TikkaraDlg.h"
-
-#include <QApplication>
+#include "frontends/terminal/WindowProgram.h"
 
 #include <cstdio>
-
-namespace {
-
-int RunWindow(int argc, char** argv, const CommandLine& line)
-{
-    QApplication app(argc, argv);
-    QtDialogWindow window(IDD_MAIN);
-    CTikkaraDlg dialog(window);
-    ScheduleStartAction(window, dialog, line);
-    window.DoModal(dialog);
-    return 0;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -37,6 +18,6 @@ int main(int argc, char** argv)
         return 2;
     case RunMode::Query: return RunTerminalQuery(line);
     case RunMode::Monitor: return RunTerminalMonitor(line);
-    default: return RunWindow(argc, argv, line);
+    default: return ExecWindowProgram(argv);
     }
 }

@@ -3,6 +3,7 @@
 include(GNUInstallDirs)
 
 install(TARGETS horolab RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS horolab_window RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/horolab)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/horolab.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 # The manual page, compressed reproducibly as Debian wants it.
