@@ -1,6 +1,7 @@
 // The real window started from the command line: with a server it runs the
 // query at once; with --jitter-monitor the monitor runs until "&Stop".
 #include "support/QtTestMain.h"
+#include "support/QtTsanSuppressions.h"
 #include "support/QtWindowDriver.h"
 
 #include "frontends/terminal/StartAction.h"
