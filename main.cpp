@@ -1,15 +1,23 @@
-// The program: the application object runs the main dialog on the Qt window
-// layer; when the dialog closes the program ends.
-#include "frontends/qt/QtDialogWindow.h"
-#include "ui/ControlIds.h"
-#include "ui/TikkaraApp.h"
+// The program: the command line picks the mode. The terminal modes run the
+// main dialog on the in-memory window; the window modes hand over to the
+// window program, so that a terminal run never loads the window system.
+#include "frontends/terminal/CommandLine.h"
+#include "frontends/terminal/TerminalModes.h"
+#include "frontends/terminal/WindowProgram.h"
 
-#include <QApplication>
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QtDialogWindow window(IDD_MAIN);
-    theApp.InitInstance(window);
-    return 0;
+    const CommandLine line = ParseCommandLine(argc, argv);
+    switch (line.mode) {
+    case RunMode::Help: std::fputs(UsageText().c_str(), stdout); return 0;
+    case RunMode::Version: std::printf("horolab %s\n", HOROLAB_VERSION); return 0;
+    case RunMode::BadUsage:
+        std::fprintf(stderr, "horolab: %s\n%s", line.error.c_str(), UsageText().c_str());
+        return 2;
+    case RunMode::Query: return RunTerminalQuery(line);
+    case RunMode::Monitor: return RunTerminalMonitor(line);
+    default: return ExecWindowProgram(argv);
+    }
 }

@@ -3,6 +3,7 @@
 include(GNUInstallDirs)
 
 install(TARGETS horolab RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS horolab_window RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/horolab)
 # A stripped install (the package's) drops the compiler's notes too, as
 # Debian's own strip step does.
 install(CODE "

@@ -13,7 +13,7 @@ install_missing_packages "${HOROLAB_RUN_PACKAGES[@]}" "${HOROLAB_TEST_PACKAGES[@
 BUILD="${HOROLAB_BENCH_BUILD:-$HOROLAB_ROOT/build-bench}"
 POLLS="${HOROLAB_BENCH_POLLS:-60}"
 TARGETS=(core_exchange_bench window_bench startup_bench startup_probe bare_dialog
-         monitor_window_bench jitter_monitor_bench)
+         monitor_window_bench jitter_monitor_bench terminal_query_bench)
 
 unpack_daemon chrony "$BUILD/daemons"
 if [ ! -f "$BUILD/build.ninja" ]; then
@@ -42,6 +42,7 @@ echo "machine: $(nproc) cores; $(uptime)"
 run "$B/core_exchange_bench"
 run "$B/window_bench" "$CHRONY"
 run "$B/startup_bench"
+run "$B/terminal_query_bench" "$CHRONY"
 # The monitor in the real window and its worker alone, side by side on the
 # same server: both sleep between polls, so neither disturbs the other.
 echo

@@ -42,6 +42,7 @@ description=$(field Description)
 
 # Exactly these files, nothing else (no test programs, no build helpers).
 expected="./usr/bin/horolab
+./usr/libexec/horolab/horolab
 ./usr/share/applications/org.horolab.Horolab.desktop
 ./usr/share/metainfo/org.horolab.Horolab.metainfo.xml
 ./usr/share/doc/horolab/copyright

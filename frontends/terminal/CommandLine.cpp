@@ -1,0 +1,115 @@
+#include "frontends/terminal/CommandLine.h"
+
+#include <cstdlib>
+#include <getopt.h>
+
+namespace {
+
+enum LongOnly { OptPort123 = 256, OptSetTime, OptJson, OptMonitor, OptPolls, OptCsv, OptJitterMonitor, OptVersion };
+
+const option LongOptions[] = {
+    {"query", required_argument, nullptr, 'q'},
+    {"monitor", required_argument, nullptr, OptMonitor},
+    {"jitter-monitor", no_argument, nullptr, OptJitterMonitor},
+    {"polls", required_argument, nullptr, OptPolls},
+    {"csv", required_argument, nullptr, OptCsv},
+    {"port-123", no_argument, nullptr, OptPort123},
+    {"set-time", no_argument, nullptr, OptSetTime},
+    {"json", no_argument, nullptr, OptJson},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, OptVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+CommandLine Bad(const std::string& why)
+{
+    CommandLine line;
+    line.mode = RunMode::BadUsage;
+    line.error = why;
+    return line;
+}
+
+// Which options belong to which mode; anything else is bad usage.
+std::string CheckCombination(const CommandLine& line, bool pollsGiven)
+{
+    const bool terminal = line.mode == RunMode::Query || line.mode == RunMode::Monitor;
+    if (line.json && line.mode != RunMode::Query)
+        return "--json needs --query";
+    if ((pollsGiven || !line.csvPath.empty()) && line.mode != RunMode::Monitor)
+        return "--polls and --csv need --monitor";
+    if ((line.port123 || line.setTime) && !terminal)
+        return "--port-123 and --set-time need --query or --monitor";
+    return {};
+}
+
+} // namespace
+
+CommandLine ParseCommandLine(int argc, char** argv)
+{
+    CommandLine line;
+    bool pollsGiven = false;
+    int modes = 0;
+    opterr = 0; // the messages below say it in the program's words
+    optind = 1;
+    int option;
+    while ((option = getopt_long(argc, argv, ":q:h", LongOptions, nullptr)) != -1) {
+        switch (option) {
+        case 'q': line.mode = RunMode::Query; line.server = optarg; ++modes; break;
+        case OptMonitor: line.mode = RunMode::Monitor; line.server = optarg; ++modes; break;
+        case OptJitterMonitor: line.mode = RunMode::WindowMonitor; ++modes; break;
+        case 'h': line.mode = RunMode::Help; ++modes; break;
+        case OptVersion: line.mode = RunMode::Version; ++modes; break;
+        case OptPort123: line.port123 = true; break;
+        case OptSetTime: line.setTime = true; break;
+        case OptJson: line.json = true; break;
+        case OptCsv: line.csvPath = optarg; break;
+        case OptPolls: {
+            char* end = nullptr;
+            line.polls = std::strtol(optarg, &end, 10);
+            if (*optarg == '\0' || *end != '\0' || line.polls < 1)
+                return Bad(std::string("--polls needs a whole number of at least 1, not '") + optarg + "'");
+            pollsGiven = true;
+            break;
+        }
+        case ':': return Bad(std::string("option '") + argv[optind - 1] + "' needs an argument");
+        default: return Bad(std::string("unknown option '") + argv[optind - 1] + "'");
+        }
+    }
+    if (modes > 1)
+        return Bad("choose one of --query, --monitor, --jitter-monitor, --help, --version");
+    const int operands = argc - optind;
+    if (operands > 1)
+        return Bad("one server at most");
+    if (operands == 1) {
+        if (line.mode == RunMode::Window)
+            line.mode = RunMode::WindowQuery;
+        else if (line.mode != RunMode::WindowMonitor)
+            return Bad(std::string("unexpected argument '") + argv[optind] + "'");
+        line.server = argv[optind];
+    }
+    const std::string why = CheckCombination(line, pollsGiven);
+    return why.empty() ? line : Bad(why);
+}
+
+std::string UsageText()
+{
+    return "Usage: horolab [SERVER[:PORT]]\n"
+           "       horolab --jitter-monitor [SERVER[:PORT]]\n"
+           "       horolab -q|--query SERVER[:PORT] [--port-123] [--set-time] [--json]\n"
+           "       horolab --monitor SERVER[:PORT] [--polls N] [--csv FILE] [--port-123] [--set-time]\n"
+           "       horolab --help | --version\n"
+           "\n"
+           "Without options the window opens; with SERVER it queries that server at once.\n"
+           "  -q, --query SERVER    query once without a window and print the report\n"
+           "      --json            print the answer as one JSON object instead\n"
+           "      --monitor SERVER  run the jitter monitor in the terminal until Ctrl-C\n"
+           "      --polls N         stop the monitor after N polls\n"
+           "      --csv FILE        record every good poll in FILE (emptied first)\n"
+           "      --jitter-monitor  open the window with the jitter monitor running\n"
+           "      --port-123        send from port 123\n"
+           "      --set-time        set the system clock from the answer\n"
+           "  -h, --help            show this text\n"
+           "      --version         show the version\n"
+           "\n"
+           "Exit status: 0 success, 1 the query failed, 2 bad usage.\n";
+}

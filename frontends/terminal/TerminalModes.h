@@ -1,0 +1,7 @@
+#pragma once
+// The terminal modes: the dialog on the in-memory window, its log pane's text
+// printed. Each returns the program's exit status.
+#include "frontends/terminal/CommandLine.h"
+
+int RunTerminalQuery(const CommandLine& line);
+int RunTerminalMonitor(const CommandLine& line);

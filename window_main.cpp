@@ -1,0 +1,20 @@
+// The window program: the application object's dialog on the Qt window
+// layer, started by `horolab` for its window modes with the same arguments.
+#include "frontends/qt/QtDialogWindow.h"
+#include "frontends/terminal/CommandLine.h"
+#include "frontends/terminal/StartAction.h"
+#include "ui/ControlIds.h"
+#include "ui/TikkaraDlg.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    const CommandLine line = ParseCommandLine(argc, argv);
+    QApplication app(argc, argv);
+    QtDialogWindow window(IDD_MAIN);
+    CTikkaraDlg dialog(window);
+    ScheduleStartAction(window, dialog, line);
+    window.DoModal(dialog);
+    return 0;
+}
