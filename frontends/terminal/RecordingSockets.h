@@ -25,7 +25,8 @@ public:
     void Close(SocketHandle s) override { m_real.Close(s); }
     int LastError() override { return m_real.LastError(); }
     uint32_t InetAddr(const std::string& text) override { return m_real.InetAddr(text); }
-    bool ResolveIPv4(const std::string& host, uint32_t& a) override { return m_real.ResolveIPv4(host, a); }
+    bool ParseIPv6(const std::string& text, SockAddrIn& a) override { return m_real.ParseIPv6(text, a); }
+    bool Resolve(const std::string& host, SockAddrIn& a) override { return m_real.Resolve(host, a); }
 
 private:
     ISocketLayer& m_real;
