@@ -4,7 +4,7 @@
 #include "frontends/terminal/CommandLine.h"
 #include "frontends/terminal/StartAction.h"
 #include "ui/ControlIds.h"
-#include "ui/TikkaraDlg.h"
+#include "ui/TikkaraApp.h"
 
 #include <QApplication>
 
@@ -13,8 +13,6 @@ int main(int argc, char** argv)
     const CommandLine line = ParseCommandLine(argc, argv);
     QApplication app(argc, argv);
     QtDialogWindow window(IDD_MAIN);
-    CTikkaraDlg dialog(window);
-    ScheduleStartAction(window, dialog, line);
-    window.DoModal(dialog);
+    theApp.InitInstance(window, [&](CTikkaraDlg& dialog) { ScheduleStartAction(window, dialog, line); });
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "query/ServerText.h"
 #include "query/StringTokenizer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -82,6 +83,25 @@ int32_t ReferencePort(const std::string& text)
     return static_cast<int32_t>(value);
 }
 
+// "[address]" and "[address]:port": the host between the brackets (up to the
+// end when there is no closing one), the port after a colon, any other rest
+// an invalid port.
+void CheckBracketed(const std::string& text, const ServerText& parsed)
+{
+    const size_t close = text.find(']');
+    const std::string host = text.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+    const std::string rest = close == std::string::npos ? "" : text.substr(close + 1);
+    const int32_t port = rest.empty() ? DefaultNtpPort : rest[0] == ':' ? ReferencePort(rest.substr(1)) : 0;
+    FUZZ_CHECK(parsed.ipv6Literal);
+    FUZZ_CHECK(parsed.host == host);
+    if (host.empty()) {
+        FUZZ_CHECK(parsed.status == ServerTextStatus::NoHost);
+        return;
+    }
+    FUZZ_CHECK(parsed.port == port);
+    FUZZ_CHECK((parsed.status == ServerTextStatus::InvalidPort) == (port < 1));
+}
+
 void CheckServerText(const std::string& text)
 {
     const ServerText parsed = ParseServerText(text);
@@ -89,8 +109,18 @@ void CheckServerText(const std::string& text)
         FUZZ_CHECK(parsed.status == ServerTextStatus::NoHost);
         return;
     }
+    if (text[0] == '[') {
+        CheckBracketed(text, parsed);
+        return;
+    }
     CStringTokenizer tokens(text, ':');
-    if (tokens.CountTokens() == 2) {
+    const bool ipv6 = std::count(text.begin(), text.end(), ':') >= 2;
+    FUZZ_CHECK(parsed.ipv6Literal == ipv6);
+    if (ipv6) {
+        // An IPv6 address without brackets, on the default port.
+        FUZZ_CHECK(parsed.host == text);
+        FUZZ_CHECK(parsed.port == DefaultNtpPort);
+    } else if (tokens.CountTokens() == 2) {
         const std::string host = tokens.NextToken();
         const std::string port = tokens.NextToken();
         FUZZ_CHECK(parsed.host == host);

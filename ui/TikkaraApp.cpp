@@ -4,10 +4,12 @@
 
 CTikkaraApp theApp;
 
-bool CTikkaraApp::InitInstance(IDialogHost& host)
+bool CTikkaraApp::InitInstance(IDialogHost& host, const std::function<void(CTikkaraDlg&)>& beforeRun)
 {
     {
         CTikkaraDlg dialog(host);
+        if (beforeRun)
+            beforeRun(dialog);
         host.DoModal(dialog);
     }
     return false;

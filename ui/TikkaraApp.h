@@ -2,6 +2,8 @@
 // The application object: runs the main dialog once and ends the program.
 #include "platform/Window.h"
 
+#include <functional>
+
 class CTikkaraDlg;
 
 // A window layer that can also run a dialog modally: it calls the dialog's
@@ -20,9 +22,10 @@ public:
     CTikkaraApp& operator=(const CTikkaraApp&) = delete;
 
     // Constructs the main dialog on `host` with the real sockets and clock,
-    // runs it modally and destroys it. Returns false: no application loop
+    // hands it to `beforeRun` (what the command line asks to do first), runs
+    // it modally and destroys it. Returns false: no application loop
     // follows, so the program ends when the dialog closes.
-    bool InitInstance(IDialogHost& host);
+    bool InitInstance(IDialogHost& host, const std::function<void(CTikkaraDlg&)>& beforeRun = {});
 };
 
 // The one application object, constructed before main runs.

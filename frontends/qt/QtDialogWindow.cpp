@@ -197,23 +197,24 @@ QString QtDialogWindow::ApplicationName()
 
 // ---- Running the dialog
 
-void QtDialogWindow::Open(CTikkaraDlg& dialog)
+bool QtDialogWindow::Begin(CTikkaraDlg& dialog)
 {
     m_dialog = &dialog;
     m_ended = false;
     m_result = 0;
     dialog.OnInitDialog();
-    if (!m_ended)
+    return !m_ended;
+}
+
+void QtDialogWindow::Open(CTikkaraDlg& dialog)
+{
+    if (Begin(dialog))
         show();
 }
 
 int QtDialogWindow::DoModal(CTikkaraDlg& dialog)
 {
-    m_dialog = &dialog;
-    m_ended = false;
-    m_result = 0;
-    dialog.OnInitDialog();
-    if (!m_ended)
+    if (Begin(dialog))
         exec();
     Unbind();
     return m_result;

@@ -112,6 +112,8 @@ private:
     // The menu bar across the top, the client area below it.
     void PlaceMenuAndClient();
 
+    // Binds the dialog and runs its set-up; false when that already ended it.
+    bool Begin(CTikkaraDlg& dialog);
     // Ends the binding to the dialog.
     void Unbind();
     // Routes a command to the dialog's OnCommand: one handler run.

@@ -98,13 +98,7 @@ void QtLogPane::ReplaceChangedPart(const QString& shown)
 {
     // Only the lines that change are laid out and painted again: a report
     // grows at its end, the monitor's figures change in place.
-    const qsizetype common = std::min(shown.size(), m_shown.size());
-    qsizetype head = 0;
-    while (head < common && shown[head] == m_shown[head])
-        ++head;
-    qsizetype tail = 0;
-    while (tail < common - head && shown[shown.size() - 1 - tail] == m_shown[m_shown.size() - 1 - tail])
-        ++tail;
+    const auto [head, tail] = ChangeBetween(shown, m_shown);
     QTextCursor cursor(document());
     cursor.setPosition(static_cast<int>(head));
     cursor.setPosition(static_cast<int>(m_shown.size() - tail), QTextCursor::KeepAnchor);

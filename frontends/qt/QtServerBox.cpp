@@ -2,8 +2,6 @@
 
 #include "frontends/qt/QtText.h"
 
-#include <algorithm>
-
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QValidator>
@@ -41,13 +39,7 @@ private:
     // and tail around an inserted part, which is cut from its end.
     void KeepWhatFits(QString& input, int& caret) const
     {
-        const qsizetype common = std::min(input.size(), m_before.size());
-        qsizetype head = 0;
-        while (head < common && input[head] == m_before[head])
-            ++head;
-        qsizetype tail = 0;
-        while (tail < common - head && input[input.size() - 1 - tail] == m_before[m_before.size() - 1 - tail])
-            ++tail;
+        const auto [head, tail] = ChangeBetween(input, m_before);
         const QString start = input.left(head);
         const QString end = input.right(tail);
         QString inserted = input.mid(head, input.size() - head - tail);

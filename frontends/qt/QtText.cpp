@@ -50,3 +50,15 @@ int FromWidgetPosition(const std::string& text, int position)
     }
     return i;
 }
+
+TextChange ChangeBetween(const QString& now, const QString& before)
+{
+    const qsizetype common = std::min(now.size(), before.size());
+    TextChange change;
+    while (change.head < common && now[change.head] == before[change.head])
+        ++change.head;
+    while (change.tail < common - change.head &&
+           now[now.size() - 1 - change.tail] == before[before.size() - 1 - change.tail])
+        ++change.tail;
+    return change;
+}

@@ -17,3 +17,12 @@ int ToWidgetPosition(const std::string& text, int position);
 // A widget position back to the 8-bit text: a line break counts as the two
 // characters of its CR LF.
 int FromWidgetPosition(const std::string& text, int position);
+
+// What an edit changed: `now` and `before` share their first `head` and
+// their last `tail` characters (the two never overlap); the rest of `now`
+// replaced the rest of `before`.
+struct TextChange {
+    qsizetype head = 0;
+    qsizetype tail = 0;
+};
+TextChange ChangeBetween(const QString& now, const QString& before);

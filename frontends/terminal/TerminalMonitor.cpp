@@ -1,3 +1,4 @@
+#include "frontends/terminal/DialogSetUp.h"
 #include "frontends/terminal/TerminalModes.h"
 #include "frontends/terminal/TerminalText.h"
 #include "frontends/terminal/TerminalWindow.h"
@@ -46,13 +47,7 @@ int RunTerminalMonitor(const CommandLine& line)
     CTerminalWindow window;
     CTikkaraDlg dialog(window);
     window.SetSaveFileChoice(line.csvPath);
-    dialog.OnInitDialog();
-    window.SetText(IDC_SERVER, line.server);
-    window.SetChecked(IDC_SET_TIME, line.setTime);
-    if (line.port123) {
-        window.SetChecked(IDC_PORT123, true);
-        dialog.OnSendFromPort123();
-    }
+    SetUpDialog(window, dialog, line);
 
     // Every poll begins by showing the statistics of the polls before it.
     long shown = 0;

@@ -1,3 +1,4 @@
+#include "frontends/terminal/DialogSetUp.h"
 #include "frontends/terminal/RecordingSockets.h"
 #include "frontends/terminal/TerminalModes.h"
 #include "frontends/terminal/TerminalWindow.h"
@@ -89,13 +90,7 @@ int RunTerminalQuery(const CommandLine& line)
     CTerminalWindow window;
     CRecordingSockets sockets(PosixSockets());
     CTikkaraDlg dialog(window, sockets);
-    dialog.OnInitDialog();
-    window.SetText(IDC_SERVER, line.server);
-    window.SetChecked(IDC_SET_TIME, line.setTime);
-    if (line.port123) {
-        window.SetChecked(IDC_PORT123, true);
-        dialog.OnSendFromPort123();
-    }
+    SetUpDialog(window, dialog, line);
     dialog.OnOK();
     if (line.port123 && window.IsChecked(IDC_PORT123))
         dialog.CloseSocket();

@@ -366,47 +366,44 @@ uint32_t CPosixSockets::InetAddr(const std::string& text)
     return ::inet_addr(text.c_str());
 }
 
-bool CPosixSockets::ParseIPv6(const std::string& text, SockAddrIn& address)
+// The address getaddrinfo finds for `text` in `family` (the first IPv4 one,
+// else the first IPv6 one), into `address` with its port kept; false with
+// "host not found" otherwise.
+bool LookUp(const std::string& text, int family, int flags, SockAddrIn& address)
 {
     addrinfo hints{};
-    hints.ai_family = AF_INET6;
+    hints.ai_family = family;
     hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_flags = flags;
     addrinfo* list = nullptr;
     if (text.find('\0') != std::string::npos || ::getaddrinfo(text.c_str(), nullptr, &hints, &list) != 0) {
         Fail(HostNotFound);
         return false;
     }
-    const uint16_t port = address.port;
-    address = FromSockaddr(*reinterpret_cast<const sockaddr_storage*>(list->ai_addr));
-    address.port = port;
-    ::freeaddrinfo(list);
-    return true;
-}
-
-bool CPosixSockets::Resolve(const std::string& host, SockAddrIn& address)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* list = nullptr;
-    if (host.find('\0') != std::string::npos || ::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0) {
-        Fail(HostNotFound);
-        return false;
-    }
     const addrinfo* chosen = FirstIPv4ElseIPv6(list);
-    if (chosen == nullptr) {
-        ::freeaddrinfo(list);
+    const bool found = chosen != nullptr;
+    sockaddr_storage storage{};
+    if (found)
+        std::memcpy(&storage, chosen->ai_addr, chosen->ai_addrlen);
+    ::freeaddrinfo(list);
+    if (!found) {
         Fail(HostNotFound);
         return false;
     }
-    sockaddr_storage storage{};
-    std::memcpy(&storage, chosen->ai_addr, chosen->ai_addrlen);
-    ::freeaddrinfo(list);
     const uint16_t port = address.port;
     address = FromSockaddr(storage);
     address.port = port;
     return true;
+}
+
+bool CPosixSockets::ParseIPv6(const std::string& text, SockAddrIn& address)
+{
+    return LookUp(text, AF_INET6, AI_NUMERICHOST, address);
+}
+
+bool CPosixSockets::Resolve(const std::string& host, SockAddrIn& address)
+{
+    return LookUp(host, AF_UNSPEC, 0, address);
 }
 } // namespace
 

@@ -2,36 +2,23 @@
 // the run and outlives it, and a recovery binds the port again. Binding port
 // 123 needs root: without it these tests skip.
 #include "support/JitterRig.h"
+#include "support/Port123.h"
 #include "support/UdpResponder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 using Responder = CUdpResponder;
-
-bool Port123IsFree()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const sockaddr_in a{AF_INET, htons(123), {htonl(INADDR_ANY)}, {}};
-    const bool free = ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return free;
-}
 
 class JitterPort123Test : public ::testing::Test, public JitterRig {
 protected:
     void SetUp() override
     {
-        if (::geteuid() != 0)
-            GTEST_SKIP() << "binding port 123 needs root";
-        if (!Port123IsFree())
-            GTEST_SKIP() << "port 123 is held by another program";
+        const std::string outOfReach = WhyPort123IsOutOfReach();
+        if (!outOfReach.empty())
+            GTEST_SKIP() << outOfReach;
         window.SetChecked(IDC_PORT123, true);
         dialog.OnSendFromPort123();
         ASSERT_TRUE(window.IsChecked(IDC_PORT123));

@@ -2,19 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
 constexpr const char* TimedateName = "org.freedesktop.timedate1";
@@ -56,10 +49,13 @@ bool WaitUntil(Ready ready)
     return true;
 }
 
-void Stop(pid_t pid)
+void Stop(std::unique_ptr<CChildProcess>& child)
 {
-    if (pid > 0 && ::kill(pid, SIGTERM) == 0)
-        ::waitpid(pid, nullptr, 0);
+    if (!child)
+        return;
+    child->Signal(SIGTERM);
+    child->Wait();
+    child.reset();
 }
 } // namespace
 
@@ -71,8 +67,8 @@ CPrivateSystemBus::CPrivateSystemBus()
     m_dir = pattern;
     const std::string socketPath = m_dir + "/system_bus_socket";
     std::ofstream(m_dir + "/bus.conf") << BusConfig(socketPath);
-    m_daemon = Spawn({"dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + m_dir + "/bus.conf"});
-    if (m_daemon < 0 || !WaitUntil([&] { return std::filesystem::exists(socketPath); }))
+    m_daemon = Start("daemon", {"/usr/bin/dbus-daemon", "--nofork", "--nopidfile", "--config-file=" + m_dir + "/bus.conf"});
+    if (!WaitUntil([&] { return std::filesystem::exists(socketPath); }))
         return;
     // Open to every user, so that the test can also run as another one.
     ::chmod(m_dir.c_str(), 0755);
@@ -91,30 +87,18 @@ CPrivateSystemBus::~CPrivateSystemBus()
         std::filesystem::remove_all(m_dir);
 }
 
-pid_t CPrivateSystemBus::Spawn(const std::vector<std::string>& argv) const
+std::unique_ptr<CChildProcess> CPrivateSystemBus::Start(const std::string& name,
+                                                        const std::vector<std::string>& args) const
 {
-    std::vector<char*> args;
-    for (const std::string& arg : argv)
-        args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // The children's chatter goes to a file beside the socket.
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (m_dir + "/output.txt").c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    std::filesystem::create_directory(m_dir + "/" + name);
+    return std::make_unique<CChildProcess>(args, m_dir + "/" + name);
 }
 
 bool CPrivateSystemBus::StartTimedated()
 {
     // The system's Python, where python3-dbusmock lives, whatever the PATH offers first.
-    m_mock = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--template", "timedated", "-l", m_dir + "/calls.txt"});
-    return m_running && m_mock > 0 && WaitUntil([] { return NameHasOwner(TimedateName); });
+    m_mock = Start("mock", {"/usr/bin/python3", "-m", "dbusmock", "--template", "timedated", "-l", m_dir + "/calls.txt"});
+    return m_running && WaitUntil([] { return NameHasOwner(TimedateName); });
 }
 
 bool CPrivateSystemBus::ReplaceSetTime(const std::string& code)

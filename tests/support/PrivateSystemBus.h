@@ -4,8 +4,10 @@
 // the object lives, and optionally python3-dbusmock's timedated template on
 // it standing in for the desktop's time service. The machine's own bus and
 // clock are never touched.
+#include "support/ChildProcess.h"
+
+#include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 class CPrivateSystemBus {
@@ -25,10 +27,11 @@ public:
     std::vector<std::string> Calls(const std::string& method) const;
 
 private:
-    pid_t Spawn(const std::vector<std::string>& argv) const;
+    // Starts `args` with its output in a folder `name` of the bus's own.
+    std::unique_ptr<CChildProcess> Start(const std::string& name, const std::vector<std::string>& args) const;
 
     std::string m_dir;
     bool m_running = false;
-    pid_t m_daemon = -1;
-    pid_t m_mock = -1;
+    std::unique_ptr<CChildProcess> m_daemon;
+    std::unique_ptr<CChildProcess> m_mock;
 };

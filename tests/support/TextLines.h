@@ -2,13 +2,14 @@
 #include <string>
 #include <vector>
 
-// The lines of a text whose lines end in CR LF; the part after the last
-// CR LF is the last line (empty when the text ends in CR LF).
-inline std::vector<std::string> Lines(const std::string& text)
+// The lines of a text whose lines end in `lineEnd` (CR LF unless given); the
+// part after the last line end is the last line (empty when the text ends
+// in one).
+inline std::vector<std::string> Lines(const std::string& text, const std::string& lineEnd = "\r\n")
 {
     std::vector<std::string> lines;
     size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    for (size_t end; (end = text.find(lineEnd, start)) != std::string::npos; start = end + lineEnd.size())
         lines.push_back(text.substr(start, end - start));
     lines.push_back(text.substr(start));
     return lines;

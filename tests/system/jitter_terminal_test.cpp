@@ -4,6 +4,7 @@
 #include "support/ChildProcess.h"
 #include "support/QtTestMain.h"
 #include "support/TestPaths.h"
+#include "support/TextLines.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -11,15 +12,6 @@
 #include <thread>
 
 namespace {
-
-std::vector<std::string> LfLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::stringstream stream(text);
-    for (std::string line; std::getline(stream, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 const std::regex PollLine(R"(Jitter Monitor -+ Poll interval: 1 s Polls good: (\d+) bad: (\d+) total: (\d+) )"
                           R"(Deviation Last: -?\d+ Min: -?\d+ Max: -?\d+ Delta: \d+ Average: -?\d+\.\d\d)");
@@ -37,7 +29,7 @@ TEST(JitterTerminal, PrintsAPollLineEachAndTheFinalStatisticsAndTheCsvLines)
                                        "--csv", csv},
                                       ::testing::TempDir());
     ASSERT_EQ(run.status, 0) << run.err;
-    const std::vector<std::string> lines = LfLines(run.out);
+    const std::vector<std::string> lines = Lines(run.out, "\n");
     ASSERT_GE(lines.size(), 3u) << run.out;
     for (int n = 0; n < 3; ++n) {
         std::smatch match;
@@ -62,7 +54,7 @@ TEST(JitterTerminal, SigintEndsTheRunWithItsStatistics)
         GTEST_SKIP() << "the chronyd fixture is not running";
     CChildProcess child({HOROLAB_PROGRAM, "--monitor", "127.0.0.1:" + port}, ::testing::TempDir());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (LfLines(child.Out()).size() < 2 && std::chrono::steady_clock::now() < deadline)
+    while (Lines(child.Out(), "\n").size() < 3 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     child.Signal(SIGINT);
     EXPECT_EQ(child.Wait(), 0) << child.Err();

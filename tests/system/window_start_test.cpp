@@ -24,15 +24,24 @@ CommandLine Parse(std::vector<std::string> args)
     return ParseCommandLine(static_cast<int>(argv.size()), argv.data());
 }
 
+class WindowStart : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (port.empty())
+            GTEST_SKIP() << "the chronyd fixture is not running";
+    }
+    void TearDown() override { window.close(); }
+
+    const std::string port = ChronyPort();
+    QtDialogWindow window{IDD_MAIN};
+    CTikkaraDlg dialog{window};
+};
+
 } // namespace
 
-TEST(WindowStart, ServerArgumentFillsTheServerBoxAndQueries)
+TEST_F(WindowStart, ServerArgumentFillsTheServerBoxAndQueries)
 {
-    const std::string port = ChronyPort();
-    if (port.empty())
-        GTEST_SKIP() << "the chronyd fixture is not running";
-    QtDialogWindow window(IDD_MAIN);
-    CTikkaraDlg dialog(window);
     ScheduleStartAction(window, dialog, Parse({"127.0.0.1:" + port}));
     window.Open(dialog);
     ASSERT_TRUE(WaitFor([&] {
@@ -40,16 +49,10 @@ TEST(WindowStart, ServerArgumentFillsTheServerBoxAndQueries)
     })) << window.GetText(IDC_LOG);
     EXPECT_EQ(window.GetText(IDC_SERVER), "127.0.0.1:" + port);
     EXPECT_EQ(window.GetText(IDC_LOG).rfind("Querying host 127.0.0.1:" + port, 0), 0u);
-    window.close();
 }
 
-TEST(WindowStart, JitterMonitorOptionStartsTheMonitorAndStopEndsIt)
+TEST_F(WindowStart, JitterMonitorOptionStartsTheMonitorAndStopEndsIt)
 {
-    const std::string port = ChronyPort();
-    if (port.empty())
-        GTEST_SKIP() << "the chronyd fixture is not running";
-    QtDialogWindow window(IDD_MAIN);
-    CTikkaraDlg dialog(window);
     ScheduleStartAction(window, dialog, Parse({"--jitter-monitor", "127.0.0.1:" + port}));
     // The run asks for its CSV file first; no file is chosen.
     int fileDialogs = 0;
@@ -69,7 +72,6 @@ TEST(WindowStart, JitterMonitorOptionStartsTheMonitorAndStopEndsIt)
     dialog.OnCommand(IDC_GO);
     ASSERT_TRUE(WaitFor([&] { return window.GetText(IDC_GO) == "&Go" && window.IsControlEnabled(IDC_GO); }));
     EXPECT_EQ(dialog.m_monitorRunning, 0);
-    window.close();
 }
 
 HOROLAB_QT_TEST_MAIN()

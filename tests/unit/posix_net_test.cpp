@@ -293,24 +293,12 @@ TEST_F(PosixNetTest, Ipv6ServerIsReachedAndNamedByTheSameSocket)
     EXPECT_EQ(layer.WaitReadable(s, 0), 0);
 }
 
-TEST_F(PosixNetTest, BindTakesThePortForBothFamilies)
-{
-    const int v4 = ::socket(AF_INET, SOCK_DGRAM, 0);
-    const sockaddr_in any{AF_INET, htons(PortOf(s)), {}, {}};
-    EXPECT_NE(::bind(v4, reinterpret_cast<const sockaddr*>(&any), sizeof any), 0) << "IPv4 is taken too";
-    ::close(v4);
-}
-
 TEST(PosixSockets, Ipv6TextIsParsedWithoutAnyLookUp)
 {
     SockAddrIn a;
     a.port = 77;
     ASSERT_TRUE(layer.ParseIPv6("::1", a));
     EXPECT_TRUE(a.SameEndpoint(Ipv6Loopback(ntohs(77))));
-    ASSERT_TRUE(layer.ParseIPv6("2001:db8::a:1", a));
-    EXPECT_EQ(a.address6[0], 0x20);
-    EXPECT_EQ(a.address6[13], 0x0a);
-    EXPECT_EQ(a.port, 77) << "the port is left alone";
     ASSERT_TRUE(layer.ParseIPv6("fe80::1%lo", a));
     EXPECT_EQ(a.scope, 1u) << "the zone names the loopback interface";
     for (const char* text : {"1.2.3.4", "zz::1", "::1::2", "localhost", ""})
