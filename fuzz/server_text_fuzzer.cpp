@@ -91,7 +91,7 @@ void CheckBracketed(const std::string& text, const ServerText& parsed)
     const size_t close = text.find(']');
     const std::string host = text.substr(1, close == std::string::npos ? std::string::npos : close - 1);
     const std::string rest = close == std::string::npos ? "" : text.substr(close + 1);
-    const int32_t port = rest.empty() ? DefaultNtpPort : rest[0] == ':' ? ReferencePort(rest.substr(1)) : 0;
+    const int32_t port = rest.empty() ? NtpPort : rest[0] == ':' ? ReferencePort(rest.substr(1)) : 0;
     FUZZ_CHECK(parsed.ipv6Literal);
     FUZZ_CHECK(parsed.host == host);
     if (host.empty()) {
@@ -119,7 +119,7 @@ void CheckServerText(const std::string& text)
     if (ipv6) {
         // An IPv6 address without brackets, on the default port.
         FUZZ_CHECK(parsed.host == text);
-        FUZZ_CHECK(parsed.port == DefaultNtpPort);
+        FUZZ_CHECK(parsed.port == NtpPort);
     } else if (tokens.CountTokens() == 2) {
         const std::string host = tokens.NextToken();
         const std::string port = tokens.NextToken();
@@ -128,7 +128,7 @@ void CheckServerText(const std::string& text)
         FUZZ_CHECK(ParsePortNumber(port) == parsed.port);
     } else {
         FUZZ_CHECK(parsed.host == text);
-        FUZZ_CHECK(parsed.port == DefaultNtpPort);
+        FUZZ_CHECK(parsed.port == NtpPort);
     }
     FUZZ_CHECK((parsed.status == ServerTextStatus::InvalidPort) == (parsed.port < 1));
     FUZZ_CHECK(parsed.status != ServerTextStatus::NoHost);

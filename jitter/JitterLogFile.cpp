@@ -39,12 +39,12 @@ std::string FormatJitterLine(int hour, int minute, int second, int32_t deviation
     return Format("%02i:%02i:%02i; %i\r\n", hour, minute, second, deviation);
 }
 
-void AppendJitterLine(const std::string& path, int32_t deviation)
+void AppendJitterLine(const std::string& path, int32_t deviation, int64_t now)
 {
-    const std::time_t now = std::time(nullptr);
+    const std::time_t seconds = static_cast<std::time_t>(now);
     std::tm local{};
     int hour = -1, minute = -1, second = -1;
-    if (localtime_r(&now, &local)) {
+    if (localtime_r(&seconds, &local)) {
         hour = local.tm_hour;
         minute = local.tm_min;
         second = local.tm_sec;

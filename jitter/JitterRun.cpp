@@ -54,30 +54,49 @@ bool CJitterRun::Poll()
     ShowStats();
     m_lastPollTick = m_clock.GetTickCount();
     ++m_stats.total;
-    CNtpMsg message; // stamped with the current time; the SNTP option is not applied
+    // Stamped with the current time; the SNTP option is not applied.
+    CNtpMsg message = m_dialog.Engine().NewRequest(false);
     if (m_dialog.SendRequest(message) == -1) {
         ++m_stats.bad;
+        Report(JitterPoll{});
         Recover();
         return false;
     }
     // The answer overwrites the request; its originate time is our transmit time.
-    if (m_dialog.ReceiveReply(message, AnswerTimeoutSeconds, true))
+    if (m_dialog.ReceiveReply(message, AnswerTimeoutSeconds, true)) {
         Record(message);
-    else
+    } else {
         ++m_stats.bad;
+        Report(JitterPoll{});
+    }
     return true;
 }
 
 void CJitterRun::Record(const CNtpMsg& answer)
 {
     // Taken after ReceiveReply, which may have just set the clock.
-    const NtpTimestamp arrival = CNtpMsg().m_transmit;
+    const WallTime now = m_clock.Now();
+    const NtpTimestamp arrival = NtpMillisecondTime(now.seconds, now.nanoseconds);
     const int32_t deviation =
         JitterDeviation(answer.m_originate, answer.m_receive, answer.m_transmit, arrival);
     m_stats.Update(deviation);
     if (m_fileChosen)
-        AppendJitterLine(m_path, deviation);
+        AppendJitterLine(m_path, deviation, now.seconds);
     ++m_stats.good;
+    JitterPoll poll;
+    poll.good = true;
+    poll.deviation = deviation;
+    Report(std::move(poll));
+}
+
+// Tells the front end about the poll just counted.
+void CJitterRun::Report(JitterPoll poll)
+{
+    if (!m_dialog.PollObserver())
+        return;
+    poll.exchange = m_dialog.LastExchange();
+    poll.stats = m_stats;
+    m_dialog.PollObserver()(poll);
 }
 
 void CJitterRun::Recover()
@@ -89,7 +108,7 @@ void CJitterRun::Recover()
         m_clock.Sleep(RecoveryPauseMs);
     }
     if (IsPort123Mode())
-        m_dialog.BindLocalPort(LocalNtpPort);
+        m_dialog.BindLocalPort(NtpPort);
     m_dialog.SetServer(""); // a failure shows in the next send
 }
 

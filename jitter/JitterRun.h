@@ -1,4 +1,5 @@
 #pragma once
+#include "jitter/JitterPoll.h"
 #include "jitter/JitterStats.h"
 #include "platform/Clock.h"
 #include "platform/Window.h"
@@ -18,7 +19,6 @@ public:
     static constexpr uint32_t CheckPauseMs = 10;
     static constexpr int AnswerTimeoutSeconds = 1;
     static constexpr uint32_t RecoveryPauseMs = 1000;
-    static constexpr int LocalNtpPort = 123;
 
     CJitterRun(CTikkaraDlg& dialog, IWindow& window, IClock& clock);
     void Execute();
@@ -28,6 +28,7 @@ private:
     void PollLoop();
     bool Poll();
     void Record(const CNtpMsg& answer);
+    void Report(JitterPoll poll);
     void Recover();
     void ShowStats();
     void AbortStart();

@@ -5,9 +5,6 @@
 
 namespace {
 
-constexpr uint8_t ClientVersion = 3;
-constexpr uint8_t ClientMode = 3;
-
 uint32_t ReadWord(const uint8_t* p)
 {
     return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
@@ -49,11 +46,11 @@ NtpTimestamp ReadTimestamp(const uint8_t* p)
 }
 
 // The lowest fraction byte carries noise rather than a real sub-nanosecond value.
-void WriteTimestamp(uint8_t* p, const NtpTimestamp& timestamp)
+void WriteTimestamp(uint8_t* p, const NtpTimestamp& timestamp, int64_t now)
 {
     WriteWord(p, timestamp.Seconds);
     WriteWord(p + 4, timestamp.Fraction);
-    p[7] = NtpNoiseByte(static_cast<int64_t>(std::time(nullptr)));
+    p[7] = NtpNoiseByte(now);
 }
 
 } // namespace
@@ -67,8 +64,10 @@ uint8_t NtpNoiseByte(int64_t calendarSeconds)
     return static_cast<uint8_t>(r * 255u);
 }
 
-CNtpMsg::CNtpMsg()
-    : m_transmit(CurrentNtpTime()), m_mode(ClientMode), m_version(ClientVersion)
+CNtpMsg::CNtpMsg() : CNtpMsg(CurrentNtpTime()) {}
+
+CNtpMsg::CNtpMsg(const NtpTimestamp& transmit)
+    : m_transmit(transmit), m_mode(NtpModeClient), m_version(NtpClientVersion)
 {
 }
 
@@ -96,6 +95,11 @@ void CNtpMsg::Decode(const uint8_t* bytes)
 
 void CNtpMsg::Encode(uint8_t* buffer, bool withAuthenticator) const
 {
+    Encode(buffer, withAuthenticator, static_cast<int64_t>(std::time(nullptr)));
+}
+
+void CNtpMsg::Encode(uint8_t* buffer, bool withAuthenticator, int64_t now) const
+{
     // The authenticator area, when present, stays zero: no key, no digest.
     std::memset(buffer, 0, withAuthenticator ? NtpAuthRequestSize : NtpHeaderSize);
     buffer[0] = static_cast<uint8_t>((m_leap << 6) | (m_version << 3) | m_mode);
@@ -105,8 +109,8 @@ void CNtpMsg::Encode(uint8_t* buffer, bool withAuthenticator) const
     WriteWord(buffer + 4, ToFixed16(m_rootDelay));
     WriteWord(buffer + 8, ToFixed16(m_rootDispersion));
     std::memcpy(buffer + 12, m_refId, sizeof m_refId);
-    WriteTimestamp(buffer + 16, m_reference);
-    WriteTimestamp(buffer + 24, m_originate);
-    WriteTimestamp(buffer + 32, m_receive);
-    WriteTimestamp(buffer + 40, m_transmit);
+    WriteTimestamp(buffer + 16, m_reference, now);
+    WriteTimestamp(buffer + 24, m_originate, now);
+    WriteTimestamp(buffer + 32, m_receive, now);
+    WriteTimestamp(buffer + 40, m_transmit, now);
 }

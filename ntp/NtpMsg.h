@@ -1,12 +1,9 @@
 #pragma once
+#include "ntp/NtpConstants.h"
 #include "ntp/NtpTimestamp.h"
 
 #include <cstdint>
 #include <string>
-
-constexpr int NtpHeaderSize = 48;
-constexpr int NtpAuthenticatorSize = 20;
-constexpr int NtpAuthRequestSize = NtpHeaderSize + NtpAuthenticatorSize; // 68
 
 // One NTP message as decoded fields: the client request about to be sent or
 // a server's answer. Members are declared in the reverse order of the wire.
@@ -15,6 +12,8 @@ public:
     // A client request stamped with the current UTC time: leap 0, version 3,
     // mode 3, everything else zero.
     CNtpMsg();
+    // The same request stamped with `transmit`.
+    explicit CNtpMsg(const NtpTimestamp& transmit);
     // Decodes the first 48 bytes at `bytes`.
     explicit CNtpMsg(const uint8_t* bytes);
     virtual ~CNtpMsg() = default;
@@ -23,12 +22,18 @@ public:
 
     // Fills every member from the first 48 bytes; validates nothing.
     void Decode(const uint8_t* bytes);
-    // Writes 48 bytes, or 68 with the (always empty) authenticator area.
+    // Writes 48 bytes, or 68 with the (always empty) authenticator area; the
+    // noise bytes are drawn for the calendar second `now` (the current one
+    // when not given).
     void Encode(uint8_t* buffer, bool withAuthenticator) const;
+    void Encode(uint8_t* buffer, bool withAuthenticator, int64_t now) const;
 
     std::string GetRefIdText() const;
     std::string GetPacketContent() const;
+    // The local zone's name and offset at the calendar time `now` (seconds
+    // since 1970), the current one when not given.
     std::string GetTimeZoneText() const;
+    std::string GetTimeZoneText(int64_t now) const;
 
     NtpTimestamp m_transmit;
     NtpTimestamp m_receive;

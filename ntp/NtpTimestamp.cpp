@@ -1,14 +1,8 @@
 #include "ntp/NtpTimestamp.h"
 
+#include "ntp/NtpConstants.h"
+
 #include <ctime>
-
-namespace {
-
-// 2^32 - 2208988800: adding it modulo 2^32 moves NTP seconds onto the Unix
-// epoch, with era 1 following on after 2036-02-07 06:28:15 UTC.
-constexpr uint32_t NtpToUnixOffset = 2085978496u;
-
-} // namespace
 
 int32_t JulianDayNumber(int32_t year, int32_t month, int32_t day)
 {
@@ -20,11 +14,9 @@ int32_t JulianDayNumber(int32_t year, int32_t month, int32_t day)
     return (146097 * c) / 4 + (1461 * ya) / 4 + (153 * m + 2) / 5 + day + 1721119;
 }
 
-UtcTime CurrentUtcTime()
+UtcTime UtcTimeFromUnix(int64_t unixSeconds, int milliseconds)
 {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const time_t seconds = now.tv_sec;
+    const time_t seconds = static_cast<time_t>(unixSeconds);
     tm broken{};
     gmtime_r(&seconds, &broken);
 
@@ -35,8 +27,15 @@ UtcTime CurrentUtcTime()
     utc.hour = broken.tm_hour;
     utc.minute = broken.tm_min;
     utc.second = broken.tm_sec;
-    utc.milliseconds = static_cast<int>(now.tv_nsec / 1000000);
+    utc.milliseconds = milliseconds;
     return utc;
+}
+
+UtcTime CurrentUtcTime()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return UtcTimeFromUnix(now.tv_sec, static_cast<int>(now.tv_nsec / 1000000));
 }
 
 NtpTimestamp UtcToNtpTimestamp(const UtcTime& utc)
@@ -57,6 +56,31 @@ NtpTimestamp UtcToNtpTimestamp(const UtcTime& utc)
 NtpTimestamp CurrentNtpTime()
 {
     return UtcToNtpTimestamp(CurrentUtcTime());
+}
+
+NtpTimestamp NtpMillisecondTime(int64_t unixSeconds, uint32_t nanoseconds)
+{
+    return UtcToNtpTimestamp(UtcTimeFromUnix(unixSeconds, static_cast<int>(nanoseconds / 1000000)));
+}
+
+NtpTimestamp NtpPreciseTime(int64_t unixSeconds, uint32_t nanoseconds)
+{
+    NtpTimestamp timestamp;
+    timestamp.Seconds = static_cast<uint32_t>(unixSeconds + NtpToUnixSeconds); // modulo 2^32: eras wrap
+    timestamp.Fraction = static_cast<uint32_t>((static_cast<uint64_t>(nanoseconds) << 32) / 1000000000u);
+    return timestamp;
+}
+
+NtpTimestamp WithRandomSubMillisecond(const NtpTimestamp& timestamp, uint32_t random)
+{
+    // The fractions that show millisecond m are [ceil(m * 2^32 / 1000), ceil((m + 1) * 2^32 / 1000)).
+    auto firstOf = [](uint64_t m) { return (m * 4294967296u + 999u) / 1000u; };
+    const uint64_t shown = MulHigh32(1000u, timestamp.Fraction);
+    const uint64_t first = firstOf(shown);
+    const uint64_t width = firstOf(shown + 1) - first;
+    NtpTimestamp result = timestamp;
+    result.Fraction = static_cast<uint32_t>(first + random % width);
+    return result;
 }
 
 uint32_t MsToNtpFraction(uint32_t milliseconds)
@@ -105,7 +129,13 @@ int32_t NtpTimestampToMs(const NtpTimestamp& value)
     return static_cast<int32_t>(ms);
 }
 
+double NtpSecondsBetween(const NtpTimestamp& a, const NtpTimestamp& b)
+{
+    const NtpTimestamp difference = NtpTimestampDiff(a, b);
+    return static_cast<int32_t>(difference.Seconds) + difference.Fraction / NtpFractionUnit;
+}
+
 int64_t NtpSecondsToTime(uint32_t seconds)
 {
-    return static_cast<int64_t>(static_cast<uint32_t>(seconds + NtpToUnixOffset));
+    return static_cast<int64_t>(static_cast<uint32_t>(seconds + NtpToUnixEraShift));
 }

@@ -24,6 +24,8 @@ struct UtcTime {
     int milliseconds = 0;
 };
 
+// Seconds since 1970-01-01 UTC broken down to a UTC calendar time.
+UtcTime UtcTimeFromUnix(int64_t unixSeconds, int milliseconds);
 // The platform's current UTC time (the C library's realtime clock).
 UtcTime CurrentUtcTime();
 // A UTC calendar time as an NTP timestamp with millisecond resolution; the
@@ -31,6 +33,16 @@ UtcTime CurrentUtcTime();
 NtpTimestamp UtcToNtpTimestamp(const UtcTime& utc);
 // The current UTC time as an NTP timestamp.
 NtpTimestamp CurrentNtpTime();
+
+// A moment of the wall clock (seconds since 1970, nanoseconds) as the
+// millisecond timestamp a request is stamped with, and as a precise one.
+NtpTimestamp NtpMillisecondTime(int64_t unixSeconds, uint32_t nanoseconds);
+NtpTimestamp NtpPreciseTime(int64_t unixSeconds, uint32_t nanoseconds);
+
+// `timestamp` with every fraction bit below its millisecond replaced from
+// `random`: the millisecond it shows (MulHigh32(1000, Fraction)) stays, the
+// rest cannot be guessed from the time of day.
+NtpTimestamp WithRandomSubMillisecond(const NtpTimestamp& timestamp, uint32_t random);
 
 // Milliseconds 0..999 to a fraction: floor(ms * 2^32 / 1000).
 uint32_t MsToNtpFraction(uint32_t milliseconds);
@@ -42,6 +54,8 @@ NtpTimestamp NtpTimestampSum(const NtpTimestamp& a, const NtpTimestamp& b);
 
 // A signed timestamp value floored to whole milliseconds, wrapping in 32 bits.
 int32_t NtpTimestampToMs(const NtpTimestamp& value);
+// a - b in seconds, for timestamps less than 68 years apart (eras included).
+double NtpSecondsBetween(const NtpTimestamp& a, const NtpTimestamp& b);
 
 // NTP seconds to seconds since 1970-01-01 UTC: era 0 from 1970 on, and
 // seconds below 2208988800 as era 1; never before 1970.

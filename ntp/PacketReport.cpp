@@ -137,7 +137,12 @@ std::string CNtpMsg::GetPacketContent() const
 
 std::string CNtpMsg::GetTimeZoneText() const
 {
-    const time_t now = std::time(nullptr);
+    return GetTimeZoneText(static_cast<int64_t>(std::time(nullptr)));
+}
+
+std::string CNtpMsg::GetTimeZoneText(int64_t calendarTime) const
+{
+    const time_t now = static_cast<time_t>(calendarTime);
     tm local{};
     tm utc{};
     localtime_r(&now, &local);

@@ -16,11 +16,24 @@ struct SystemTime {
     bool operator==(const SystemTime&) const = default;
 };
 
-// Setting the clock, the millisecond tick counter and sleeping. Reading the
-// current UTC time is left to the C library (see ntp/NtpTimestamp.h).
+// A moment of the wall clock: seconds since 1970-01-01 00:00:00 UTC and the
+// nanoseconds into that second.
+struct WallTime {
+    int64_t seconds = 0;
+    uint32_t nanoseconds = 0;
+};
+
+// The one source of time the logic reads: the wall clock, a monotonic clock
+// for deadlines, the millisecond tick counter, sleeping, and setting the
+// clock. Tests move a fake one instead of waiting for real time to pass.
 class IClock {
 public:
     virtual ~IClock() = default;
+    // The current UTC time.
+    virtual WallTime Now() = 0;
+    // Microseconds since an arbitrary start; never goes back, never jumps
+    // when the wall clock is set.
+    virtual int64_t MonotonicMicroseconds() = 0;
     // false when the clock was not set; `reason` then says why in the words
     // of whoever refused (the system's error text, the time service's message).
     virtual bool SetSystemTime(const SystemTime& utc, std::string& reason) = 0;
@@ -29,6 +42,6 @@ public:
     virtual void Sleep(uint32_t milliseconds) = 0;
 };
 
-// The real clock: clock_settime, or the desktop's time service where the
-// process may not set the clock itself; CLOCK_MONOTONIC, nanosleep.
+// The real clock: CLOCK_REALTIME, CLOCK_MONOTONIC, nanosleep; clock_settime,
+// or the desktop's time service where the process may not set the clock itself.
 IClock& SystemClock();

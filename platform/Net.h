@@ -61,7 +61,8 @@ public:
     // Binds to `port` (host order) of every local address of both families; 0 or -1.
     virtual int Bind(SocketHandle s, uint16_t port) = 0;
     virtual int SendTo(SocketHandle s, const uint8_t* data, int length, const SockAddrIn& to) = 0;
-    // 1 when readable, 0 on time-out, -1 on error.
+    // 1 when readable, 0 when nothing came within the time (or a signal cut
+    // the wait short: the caller's deadline decides), -1 on error.
     virtual int WaitReadable(SocketHandle s, int64_t timeoutMicroseconds) = 0;
     // Reads one datagram of at most `capacity` bytes; a longer one is consumed
     // and fails with WsaError::MessageSize. -1 on failure.

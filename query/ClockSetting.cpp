@@ -7,10 +7,7 @@
 #include <ctime>
 
 namespace {
-// 2^32 - 2208988800: adding it modulo 2^32 moves 1900-based seconds to 1970.
-constexpr uint32_t NtpToUnixEraShift = 2085978496u;
 constexpr uint32_t FractionPerMillisecond = 4294967u;
-constexpr uint8_t LeapNotSynchronised = 3;
 } // namespace
 
 SystemTime TransmitTimeToSystemTime(const NtpTimestamp& transmit)
@@ -36,9 +33,9 @@ std::string UnsoundAnswerReason(const CNtpMsg& reply, const NtpTimestamp& reques
 {
     if (reply.m_originate != requestTransmit)
         return "Originate Timestamp is not this request's Transmit Timestamp";
-    if (reply.m_leap == LeapNotSynchronised)
+    if (reply.m_leap == NtpLeapNotSynchronised)
         return "server not synchronised (leap indicator 3)";
-    if (reply.m_stratum < 1 || reply.m_stratum > 15)
+    if (reply.m_stratum == NtpStratumKiss || reply.m_stratum >= NtpStratumUnsynchronised)
         return Format("unusable stratum %i", reply.m_stratum);
     if (reply.m_transmit.Seconds == 0)
         return "no Transmit Timestamp in the answer";
@@ -50,8 +47,11 @@ std::string UnsoundAnswerReason(const CNtpMsg& reply, const NtpTimestamp& reques
 // not set the operator is told why, in the log where the transport's lines go.
 void CTikkaraDlg::SetClockFromReply(const CNtpMsg& reply, const NtpTimestamp& requestTransmit, bool logErrors)
 {
+    m_clockSetting.asked = true;
     std::string reason = UnsoundAnswerReason(reply, requestTransmit);
-    if (reason.empty() && m_clock.SetSystemTime(TransmitTimeToSystemTime(reply.m_transmit), reason))
+    m_clockSetting.set = reason.empty() && m_clock.SetSystemTime(TransmitTimeToSystemTime(reply.m_transmit), reason);
+    m_clockSetting.reason = reason;
+    if (m_clockSetting.set)
         return;
     // A block of its own, like the report's blocks that follow it.
     if (logErrors)

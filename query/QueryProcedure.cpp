@@ -4,7 +4,6 @@
 
 namespace {
 constexpr int QueryTimeoutSeconds = 2;
-constexpr int NtpPort = 123;
 
 // An IPv6 address is bracketed so that its colons are not taken for the port's.
 std::string HostWithPort(const std::string& host)
@@ -26,6 +25,8 @@ void CTikkaraDlg::OnOK()
 
     EnableControls(false);
     m_window.SetText(IDC_LOG, "");
+    m_exchange = NtpExchange{};
+    m_clockSetting = ClockSetting{};
 
     if (!IsPort123Mode() && !OpenSocket()) {
         EnableControls(true);
@@ -53,16 +54,14 @@ void CTikkaraDlg::OnOK()
     else
         AppendLog(Format("Querying host %s:%i from random port\r\n", host.c_str(), m_port));
 
-    CNtpMsg request;
-    if (m_window.IsChecked(IDC_SNTP))
-        request.m_transmit = NtpTimestamp{};
+    const CNtpMsg request = m_engine.NewRequest(m_window.IsChecked(IDC_SNTP));
     if (SendRequest(request) == -1) {
-        AppendLog("Socket Error while sending.");
+        AppendLog(ExchangeFailureText(m_exchange));
         fail();
         return;
     }
 
-    CNtpMsg reply;
+    CNtpMsg reply(NtpTimestamp{}); // overwritten by the answer
     if (!ReceiveReply(reply, QueryTimeoutSeconds, true)) {
         fail();
         return;
@@ -73,7 +72,7 @@ void CTikkaraDlg::OnOK()
     AppendLog(Format("Packet size: %i bytes\r\n", m_receivedBytes));
     AppendLog(reply.GetPacketContent());
     AppendLog("\r\nTimestamps shown in local time zone:");
-    AppendLog(reply.GetTimeZoneText());
+    AppendLog(reply.GetTimeZoneText(m_clock.Now().seconds));
 
     m_window.SetSelection(IDC_LOG, 0, 0);
     m_window.ScrollCaret(IDC_LOG);

@@ -1,8 +1,8 @@
 #pragma once
+#include "ntp/NtpConstants.h"
+
 #include <cstdint>
 #include <string>
-
-constexpr int32_t DefaultNtpPort = 123;
 
 enum class ServerTextStatus { Ok, NoHost, InvalidPort };
 
@@ -10,7 +10,7 @@ enum class ServerTextStatus { Ok, NoHost, InvalidPort };
 struct ServerText {
     ServerTextStatus status = ServerTextStatus::Ok;
     std::string host;                // the whole text unless it splits in exactly two
-    int32_t port = DefaultNtpPort;   // meaningless when status is NoHost
+    int32_t port = NtpPort;   // meaningless when status is NoHost
     bool ipv6Literal = false;        // host is an IPv6 address, never a name
 };
 

@@ -23,7 +23,7 @@ LogFont MakeLogFont()
 } // namespace
 
 CTikkaraDlg::CTikkaraDlg(IWindow& window, ISocketLayer& sockets, IClock& clock)
-    : m_window(window), m_sockets(sockets), m_clock(clock)
+    : m_window(window), m_clock(clock), m_engine(sockets, clock)
 {
 }
 

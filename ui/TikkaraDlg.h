@@ -1,6 +1,8 @@
 #pragma once
+#include "jitter/JitterPoll.h"
 #include "ntp/NtpMsg.h"
 #include "platform/Clock.h"
+#include "query/Exchange.h"
 #include "platform/Net.h"
 #include "platform/Window.h"
 #include "ui/DialogLayout.h"
@@ -61,9 +63,25 @@ public:
     // System clock.
     void SetClockFromReply(const CNtpMsg& reply, const NtpTimestamp& requestTransmit, bool logErrors);
 
+    // What the last query or poll found, for the front ends: the exchange,
+    // whether the clock was to be set and was, and the last bind failure.
+    const NtpExchange& LastExchange() const { return m_exchange; }
+    struct ClockSetting {
+        bool asked = false;
+        bool set = false;
+        std::string reason; // why not, when asked and not set
+    };
+    const ClockSetting& LastClockSetting() const { return m_clockSetting; }
+    int LastBindError() const { return m_bindError; }
+    CExchangeEngine& Engine() { return m_engine; }
+
     // Jitter monitor (worker side) and its CSV file.
     void RunJitterMonitor();
     bool ChooseJitterLogFile(std::string& path);
+    // Told about every poll of a monitor run, on the worker's thread, once
+    // the poll is counted; set before the run starts.
+    void SetPollObserver(JitterPollObserver observer) { m_pollObserver = std::move(observer); }
+    const JitterPollObserver& PollObserver() const { return m_pollObserver; }
 
     // Run state. Plain members, as the subsystems share them.
     std::atomic<int32_t> m_monitorRunning{0};
@@ -72,21 +90,23 @@ public:
     SockAddrIn m_serverAddress;
     SocketHandle m_socket = InvalidSocket;
     int32_t m_receivedBytes = 0;
-    // The Transmit Timestamp of the last request sent, as on the wire: its
-    // answer carries it back as Originate Timestamp.
-    NtpTimestamp m_requestTransmit;
     CDialogLayout m_layout;
     CTransparentImage m_logo;
 
 private:
     bool IsPort123Mode();
-    bool FindServer(bool ipv6Literal, SockAddrIn& server);
+    // The request variants and the answer size, as the hidden boxes say now.
+    ExchangeOptions CurrentOptions(int timeoutSeconds);
     // Called on the interface thread once the monitor's worker has ended.
     void OnMonitorThreadEnded();
 
     IWindow& m_window;
-    ISocketLayer& m_sockets;
     IClock& m_clock;
+    CExchangeEngine m_engine;
+    NtpExchange m_exchange;
+    ClockSetting m_clockSetting;
+    int m_bindError = 0;
+    JitterPollObserver m_pollObserver;
     std::thread m_monitorThread;
     std::atomic<bool> m_closeRequested{false};
 };

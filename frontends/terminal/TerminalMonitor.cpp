@@ -2,12 +2,14 @@
 #include "frontends/terminal/TerminalModes.h"
 #include "frontends/terminal/TerminalText.h"
 #include "frontends/terminal/TerminalWindow.h"
+#include "jitter/JitterRun.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
 #include <unistd.h>
 
 namespace {
@@ -34,6 +36,12 @@ std::string OneLine(const std::string& text)
     return out;
 }
 
+std::string StatsText(const CJitterStats& s)
+{
+    return FormatJitterStats(CJitterRun::ShownIntervalSeconds, s.good, s.bad, s.total, s.last, s.min, s.max,
+                             s.delta, s.average);
+}
+
 } // namespace
 
 int RunTerminalMonitor(const CommandLine& line)
@@ -47,24 +55,23 @@ int RunTerminalMonitor(const CommandLine& line)
     CTerminalWindow window;
     CTikkaraDlg dialog(window);
     window.SetSaveFileChoice(line.csvPath);
-    SetUpDialog(window, dialog, line);
+    if (!SetUpDialog(window, dialog, line))
+        return 1;
 
-    // Every poll begins by showing the statistics of the polls before it.
-    long shown = 0;
+    // Every poll, as the monitor counts it, on the worker's thread.
+    std::mutex mutex;
+    long polls = 0;
     std::string last;
-    window.SetLogObserver([&](const std::string& text) {
-        if (text.rfind(" Jitter Monitor", 0) != 0)
-            return; // the run's title, or an error line
-        last = text;
-        if (++shown == 1)
-            return; // all zero, before the first poll
+    dialog.SetPollObserver([&](const JitterPoll& poll) {
+        std::lock_guard lock(mutex);
+        last = StatsText(poll.stats);
         if (tty)
-            std::printf("\033[H\033[J%s", ToLfLines(text).c_str());
+            std::printf("\033[H\033[J%s", ToLfLines(last).c_str());
         else
-            std::printf("%s\n", OneLine(text).c_str());
+            std::printf("%s\n", OneLine(last).c_str());
         std::fflush(stdout);
-        if (line.polls > 0 && shown > line.polls && dialog.m_monitorRunning != 0)
-            dialog.OnOK(); // "&Stop"
+        if (line.polls > 0 && ++polls >= line.polls)
+            dialog.m_monitorRunning = 0; // as "&Stop" asks: the run ends after this poll
     });
 
     dialog.OnJitterMonitor();
@@ -80,10 +87,12 @@ int RunTerminalMonitor(const CommandLine& line)
             dialog.OnOK(); // "&Stop"
     }
     window.ProcessEvents(0);
-    window.SetLogObserver(nullptr);
-    const std::string log = ToLfLines(window.GetText(IDC_LOG));
-    const std::string final = ToLfLines(last.empty() ? log : last);
-    std::printf("%s%s\n", tty ? "\033[H\033[J" : "", final.c_str());
-    // An error the run logged (e.g. an unknown host) makes the run a failure.
-    return last.empty() ? 1 : 0;
+    std::lock_guard lock(mutex);
+    if (last.empty()) {
+        // Not one poll: the reason the run could not start is in the pane.
+        std::printf("%s\n", ToLfLines(window.GetText(IDC_LOG)).c_str());
+        return 1;
+    }
+    std::printf("%s%s\n", tty ? "\033[H\033[J" : "", ToLfLines(last).c_str());
+    return 0;
 }

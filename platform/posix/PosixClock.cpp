@@ -49,12 +49,24 @@ bool CPosixClock::SetSystemTime(const SystemTime& utc, std::string& reason)
     return false;
 }
 
-uint32_t CPosixClock::GetTickCount()
+WallTime CPosixClock::Now()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return WallTime{static_cast<int64_t>(now.tv_sec), static_cast<uint32_t>(now.tv_nsec)};
+}
+
+int64_t CPosixClock::MonotonicMicroseconds()
 {
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-    return static_cast<uint32_t>(ms); // wraps like the 32-bit tick count it stands for
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+uint32_t CPosixClock::GetTickCount()
+{
+    // Wraps like the 32-bit tick count it stands for.
+    return static_cast<uint32_t>(MonotonicMicroseconds() / 1000);
 }
 
 void CPosixClock::Sleep(uint32_t milliseconds)

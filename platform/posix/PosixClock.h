@@ -23,6 +23,8 @@ class CPosixClock : public IClock {
 public:
     explicit CPosixClock(ClockSetters setters = SystemClockSetters()) : m_setters(setters) {}
 
+    WallTime Now() override;
+    int64_t MonotonicMicroseconds() override;
     bool SetSystemTime(const SystemTime& utc, std::string& reason) override;
     uint32_t GetTickCount() override;
     void Sleep(uint32_t milliseconds) override;

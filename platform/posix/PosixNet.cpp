@@ -4,7 +4,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -237,25 +236,20 @@ int CPosixSockets::WaitReadable(SocketHandle s, int64_t timeoutMicroseconds)
         return -1;
     if (!state->batch->Empty())
         return 1;
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::microseconds(timeoutMicroseconds < 0 ? 0 : timeoutMicroseconds);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
-        const int64_t ns = left.count() > 0 ? left.count() : 0;
-        const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-        pollfd entry{s, POLLIN, 0};
-        const int ready = ::ppoll(&entry, 1, &wait, nullptr);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0)
-            return Fail(WsaErrorFromErrno(errno));
-        if (ready == 0)
-            return 0;
-        if (entry.revents & POLLNVAL)
-            return Fail(NotSocket);
-        // A pending error counts as readable, as with select(): the read reports it.
-        return 1;
-    }
+    const int64_t us = timeoutMicroseconds < 0 ? 0 : timeoutMicroseconds;
+    const timespec wait{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
+    pollfd entry{s, POLLIN, 0};
+    const int ready = ::ppoll(&entry, 1, &wait, nullptr);
+    if (ready < 0 && errno == EINTR)
+        return 0; // the caller's deadline says whether to wait on
+    if (ready < 0)
+        return Fail(WsaErrorFromErrno(errno));
+    if (ready == 0)
+        return 0;
+    if (entry.revents & POLLNVAL)
+        return Fail(NotSocket);
+    // A pending error counts as readable, as with select(): the read reports it.
+    return 1;
 }
 
 bool CPosixSockets::Refill(int fd, Batch& batch)

@@ -259,7 +259,7 @@ TEST_P(FloodedQueryTest, OnlyTheServersAnswerIsTakenAndReported)
     EXPECT_LT(taken, 2.0) << "the answer came in time despite the flood";
 
     CNtpMsg answer(genuine.data());
-    answer.m_originate = dialog.m_requestTransmit; // echoed by the server
+    answer.m_originate = dialog.LastExchange().requestTransmit; // echoed by the server
     EXPECT_EQ(window.LogText(), ExpectedReport(dialog, "127.0.0.1", server.Port(), answer));
     EXPECT_EQ(window.SelectionStart(), 0) << "a successful report is shown from its first line";
     EXPECT_TRUE(window.MessageBoxes().empty());
@@ -289,7 +289,7 @@ TEST_F(HostileQueryTest, FloodWithoutAnAnswerEndsInTheTimeOutAndSetsNothing)
     flood = std::make_unique<CFlood>(server.Port());
     window.SetChecked(IDC_SET_TIME, true);
     window.SetText(IDC_SERVER, server.ServerText());
-    const double taken = SecondsTaken([&] { dialog.OnCommand(IDC_GO); });
+    const double taken = ClockSecondsTaken([&] { dialog.OnCommand(IDC_GO); });
 
     EXPECT_EQ(floodSent, FloodCount);
     EXPECT_GE(taken, 1.99);
@@ -368,7 +368,7 @@ TEST_F(HostileQueryTest, EveryAnswerSizeFromTheServerGetsItsLine)
         else if (size > NtpHeaderSize)
             ASSERT_EQ(log, first + "*receive error no. 10040 (Message too long)");
         else {
-            answer.m_originate = dialog.m_requestTransmit; // echoed by the server
+            answer.m_originate = dialog.LastExchange().requestTransmit; // echoed by the server
             ASSERT_EQ(log, ExpectedReport(dialog, "127.0.0.1", server.Port(), answer));
         }
         ASSERT_TRUE(window.IsControlEnabled(IDC_GO));

@@ -49,16 +49,6 @@ std::vector<std::string> CsvLines(const std::string& text)
     return lines;
 }
 
-int SecondOfDay(const std::tm& t) { return t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec; }
-
-std::tm LocalNow()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local;
-}
-
 class JitterLogFileTest : public ::testing::Test, public JitterRig {};
 
 // --- Choosing the file ---------------------------------------------------------
@@ -128,31 +118,21 @@ TEST_F(JitterLogFileTest, AppendsOneStampedLinePerCall)
 {
     const std::string dir = MakeFolder("append");
     const std::string file = dir + "/log.csv";
-    const std::tm before = LocalNow();
-    AppendJitterLine(file, 12);
-    AppendJitterLine(file, -3);
-    const std::tm after = LocalNow();
+    // Two seconds of the calendar, stamped in local time of day.
+    const int64_t first = 1704067200 + 14 * 3600 + 5 * 60 + 9;
+    AppendJitterLine(file, 12, first);
+    AppendJitterLine(file, -3, first + 1);
 
-    const std::vector<std::string> lines = CsvLines(ReadWholeFile(file));
-    ASSERT_EQ(lines.size(), 2u);
-    const std::regex shape(R"((\d\d):(\d\d):(\d\d); (-?\d+))");
-    const char* deviations[] = {"12", "-3"};
-    for (size_t i = 0; i < lines.size(); ++i) {
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(lines[i], m, shape)) << lines[i];
-        EXPECT_EQ(m[4].str(), deviations[i]);
-        std::tm stamped{};
-        stamped.tm_hour = std::stoi(m[1].str());
-        stamped.tm_min = std::stoi(m[2].str());
-        stamped.tm_sec = std::stoi(m[3].str());
-        if (SecondOfDay(after) >= SecondOfDay(before)) { // not across midnight
-            EXPECT_GE(SecondOfDay(stamped), SecondOfDay(before));
-            EXPECT_LE(SecondOfDay(stamped), SecondOfDay(after));
-        }
-    }
+    auto localLine = [](int64_t when, int deviation) {
+        const std::time_t t = static_cast<std::time_t>(when);
+        std::tm local{};
+        localtime_r(&t, &local);
+        return FormatJitterLine(local.tm_hour, local.tm_min, local.tm_sec, deviation);
+    };
+    EXPECT_EQ(ReadWholeFile(file), localLine(first, 12) + localLine(first + 1, -3));
 
     // A folder that is gone loses the line silently.
-    AppendJitterLine(dir + "/missing/log.csv", 7);
+    AppendJitterLine(dir + "/missing/log.csv", 7, first);
     EXPECT_FALSE(Exists(dir + "/missing"));
     std::remove(file.c_str());
     ::rmdir(dir.c_str());

@@ -231,7 +231,7 @@ TEST_F(JitterMonitorTest, ServerThatCannotBeUsedEndsTheRunThroughItsEnding)
 
 TEST_F(JitterMonitorTest, StopWhileWaitingForAnAnswerCountsThatPollUnshown)
 {
-    Responder server(ServerIgnoring({}, 400, 3));
+    Responder server(ServerIgnoring({}, 150, 3));
     const std::string csv = ::testing::TempDir() + "jitter_stop_wait.csv";
     ChooseFile(csv);
     Start(server.ServerText());

@@ -105,11 +105,11 @@ TEST_F(Port123Test, AnswerThatCameTooLateIsNotTakenForTheNextQuery)
     late.m_stratum = 7;
     CNtpMsg timely;
     timely.m_stratum = 2;
-    Responder server(Responder::Script({{Responder::Message(late, 1300)}, {Responder::Message(timely, 100)}}));
+    Responder server(Responder::Script({{Responder::Message(late, 400)}, {Responder::Message(timely, 50)}}));
     ASSERT_TRUE(dialog.SetServer(server.ServerText()));
     CNtpMsg reply;
     EXPECT_FALSE(Exchange(reply, 1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the late one arrives
     ASSERT_TRUE(Exchange(reply, 1)) << window.LogText();
     EXPECT_EQ(reply.m_stratum, 2);
     EXPECT_EQ(sockets.Count(SocketCall::Close), 0);

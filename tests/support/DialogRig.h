@@ -1,6 +1,7 @@
 #pragma once
 // A dialog on the in-memory window and clock, with the real sockets behind a
-// layer that can inject failures: the set-up of the transport tests.
+// layer that can inject failures: the set-up of the transport tests. Waits
+// that hear nothing pass on the fake clock, so time-outs take no real seconds.
 #include "fakes/FakeClock.h"
 #include "fakes/FakeWindow.h"
 #include "support/FaultySockets.h"
@@ -16,6 +17,8 @@ struct DialogRig {
     FaultySockets sockets;
     CTikkaraDlg dialog{window, sockets, clock};
 
+    DialogRig() { sockets.UseVirtualWaits(clock); }
+
     // Opens a socket as a query does and points the dialog at `serverText`
     // through the server box.
     bool Connect(const std::string& serverText)
@@ -27,9 +30,19 @@ struct DialogRig {
     // Sends a default request and waits for its answer.
     bool Exchange(CNtpMsg& reply, int timeoutSeconds = 2, bool logErrors = true)
     {
-        if (dialog.SendRequest(CNtpMsg()) < 0)
+        if (dialog.SendRequest(dialog.Engine().NewRequest(false)) < 0)
             return false;
         return dialog.ReceiveReply(reply, timeoutSeconds, logErrors);
+    }
+
+    // Seconds that pass on the rig's clock during `work`: the real ones and
+    // the waits that passed without waiting.
+    template <typename Work>
+    double ClockSecondsTaken(Work work)
+    {
+        const int64_t start = clock.MonotonicMicroseconds();
+        work();
+        return (clock.MonotonicMicroseconds() - start) / 1e6;
     }
 };
 

@@ -84,9 +84,30 @@ int FaultySockets::SendTo(SocketHandle s, const uint8_t* data, int length, const
     return Enter(SocketCall::SendTo) ? -1 : m_real.SendTo(s, data, length, to);
 }
 
+void FaultySockets::UseVirtualWaits(FakeClock& clock, int64_t realMicroseconds)
+{
+    Lock l(m_mutex);
+    m_virtualClock = &clock;
+    m_realWaitMicroseconds = realMicroseconds;
+}
+
 int FaultySockets::WaitReadable(SocketHandle s, int64_t timeoutMicroseconds)
 {
-    return Enter(SocketCall::WaitReadable) ? -1 : m_real.WaitReadable(s, timeoutMicroseconds);
+    if (Enter(SocketCall::WaitReadable))
+        return -1;
+    FakeClock* clock;
+    int64_t realWait;
+    {
+        Lock l(m_mutex);
+        clock = m_virtualClock;
+        realWait = m_realWaitMicroseconds;
+    }
+    if (clock == nullptr || timeoutMicroseconds <= realWait)
+        return m_real.WaitReadable(s, timeoutMicroseconds);
+    const int ready = m_real.WaitReadable(s, realWait);
+    if (ready == 0)
+        clock->AdvanceMonotonic(timeoutMicroseconds - realWait); // nothing came: the rest of the wait passes
+    return ready;
 }
 
 int FaultySockets::RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockAddrIn* from)

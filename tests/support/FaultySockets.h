@@ -2,6 +2,7 @@
 // The real socket layer with failures injected on demand: chosen calls fail
 // with chosen error codes, look-ups can be answered from the test, and every
 // call is recorded. Thread-safe, so the monitor's worker may use it.
+#include "fakes/FakeClock.h"
 #include "platform/Net.h"
 
 #include <functional>
@@ -34,6 +35,10 @@ public:
     // Look-ups go to `resolver` instead of the system's (nullptr: the system's).
     void SetResolver(Resolver resolver); // answers with IPv4 addresses only
     void SetResolver(AddressResolver resolver);
+    // A wait longer than `realMicroseconds` waits that long for real; when
+    // nothing has come by then, the whole wait passes on `clock` instead.
+    // Servers that answer at once are heard, silence costs no real seconds.
+    void UseVirtualWaits(FakeClock& clock, int64_t realMicroseconds = 250000);
 
     int Count(SocketCall call);
     std::vector<SocketCall> Calls();
@@ -72,4 +77,6 @@ private:
     std::vector<Sent> m_sends;
     std::vector<uint16_t> m_boundPorts;
     AddressResolver m_resolver;
+    FakeClock* m_virtualClock = nullptr;
+    int64_t m_realWaitMicroseconds = 0;
 };

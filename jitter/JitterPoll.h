@@ -1,0 +1,16 @@
+#pragma once
+// One poll of a monitor run as a value, for the front ends that follow a run
+// poll by poll (the terminal's lines, the window's chart).
+#include "jitter/JitterStats.h"
+#include "query/Exchange.h"
+
+#include <functional>
+
+struct JitterPoll {
+    NtpExchange exchange;  // the poll's exchange; SendFailed when the send failed
+    bool good = false;     // a deviation was measured (and recorded)
+    int32_t deviation = 0; // in milliseconds, when good
+    CJitterStats stats;    // the statistics with this poll counted
+};
+
+using JitterPollObserver = std::function<void(const JitterPoll&)>;

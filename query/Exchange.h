@@ -1,0 +1,129 @@
+#pragma once
+// One NTP exchange as a value, and the engine that carries it out: every
+// front end (the dialog's query and monitor, the terminal, the survey, the
+// exporter, the NTS query) renders what the engine returns.
+#include "ntp/NtpMsg.h"
+#include "platform/Clock.h"
+#include "platform/Net.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+enum class ExchangeOutcome {
+    NotRun,        // nothing tried yet
+    LibraryFailed, // the socket library did not start
+    SocketFailed,  // no socket could be created (`error`)
+    NoHost,        // the server text is empty
+    InvalidPort,   // its port is below 1
+    HostNotFound,  // the host is neither an address nor a name that resolves
+    SendFailed,    // `error`
+    TimedOut,      // nothing from the server before the deadline
+    WaitFailed,    // the wait itself failed (`error`)
+    ClosedPort,    // the server's host reported the port unreachable (10054)
+    ReceiveFailed, // any other read error (`error`)
+    WrongSize,     // an answer of `receivedBytes`, not `expectedBytes`
+    Answered,      // an answer of the expected size, decoded into `reply`
+};
+
+struct ExchangeOptions {
+    bool authenticator = false; // the 68-byte request, and a 52-byte answer expected
+    bool zeroTransmit = false;  // the SNTP variant: no Transmit Timestamp in the request
+    int timeoutSeconds = 2;
+    // Called with the encoded request once it carries its transmit time, to
+    // append what follows the header (NTS extension fields).
+    std::function<void(std::vector<uint8_t>& datagram)> seal;
+    // 0: the answer must be exactly 48 bytes (52 with the authenticator);
+    // otherwise anything from 48 up to this many bytes is read.
+    int maxAnswerBytes = 0;
+    // When set, a datagram from the server that this rejects is put aside
+    // (`rejected`) and the wait goes on, as for a stranger's datagram.
+    std::function<bool(const std::vector<uint8_t>& answer)> accept;
+};
+
+struct NtpExchange {
+    ExchangeOutcome outcome = ExchangeOutcome::NotRun;
+    int error = 0; // the Windows Sockets number of a socket failure
+    // Whom: the host and port of the server text, and the address used.
+    std::string host;
+    int32_t port = NtpPort;
+    SockAddrIn server;
+    // The request as sent, its Transmit Timestamp as on the wire (T1), and
+    // the precise local UTC time of the send.
+    std::vector<uint8_t> request;
+    NtpTimestamp requestTransmit;
+    NtpTimestamp sentAt;
+    // The answer as read, its size (or -1 after a read error), the size
+    // asked for, and the precise local UTC time of its arrival (T4).
+    std::vector<uint8_t> answer;
+    int receivedBytes = 0;
+    int expectedBytes = NtpHeaderSize;
+    NtpTimestamp arrivedAt;
+    CNtpMsg reply{NtpTimestamp{}}; // decoded when answered
+    // The last datagram from the server that `accept` turned down.
+    std::vector<uint8_t> rejected;
+
+    bool Answered() const { return outcome == ExchangeOutcome::Answered; }
+    // Whether a datagram was read (and `receivedBytes` is its size).
+    bool ReadADatagram() const;
+};
+
+// ((T2 - T1) + (T3 - T4)) / 2 and (T4 - T1) - (T3 - T2), in seconds, from the
+// precise send and arrival times and the answer's receive and transmit times.
+double ClockOffsetSeconds(const NtpExchange& exchange);
+double RoundTripSeconds(const NtpExchange& exchange);
+
+// The line the operator reads for a failed exchange, as the window logs it
+// (or, for the server text, shows it in a message box); "" when it did not fail.
+std::string ExchangeFailureText(const NtpExchange& exchange);
+// The line logged when a local port cannot be bound.
+std::string BindFailureText(int port, int error);
+
+class CExchangeEngine {
+public:
+    CExchangeEngine(ISocketLayer& sockets, IClock& clock) : m_sockets(sockets), m_clock(clock) {}
+
+    // The server text into host, port and address; false with the outcome
+    // NoHost, InvalidPort or HostNotFound. An IPv6 literal is never handed to
+    // the resolver.
+    bool Resolve(const std::string& serverText, NtpExchange& exchange);
+
+    // Starts the socket library and creates a socket, unbound; InvalidSocket
+    // with the outcome LibraryFailed or SocketFailed.
+    SocketHandle OpenSocket(NtpExchange& exchange);
+    // Closes an open socket and releases the library once; the handle
+    // becomes InvalidSocket.
+    void CloseSocket(SocketHandle& socket);
+    // Binds the socket to a local port of every address; 0, or the error.
+    int Bind(SocketHandle socket, uint16_t port);
+
+    // A client request stamped with the current UTC time to the millisecond
+    // (or with none, for the SNTP variant).
+    CNtpMsg NewRequest(bool zeroTransmit);
+
+    // Sends `request` to `server`, starting a new exchange in `exchange`
+    // (whom it names is kept). The bytes below the millisecond of the
+    // transmit time are random, so that only the server that got the request
+    // can echo it back. The byte count, or -1 with the outcome SendFailed.
+    int Send(SocketHandle socket, const SockAddrIn& server, const CNtpMsg& request,
+             const ExchangeOptions& options, NtpExchange& exchange);
+    // Waits up to the options' time-out for the server's answer to what Send
+    // sent; datagrams from anyone else are dropped while the wait goes on.
+    bool Receive(SocketHandle socket, const ExchangeOptions& options, NtpExchange& exchange);
+
+    // A whole exchange from a port of its own: resolve, open, send, receive, close.
+    NtpExchange Query(const std::string& serverText, const ExchangeOptions& options);
+    // The same for an address already known.
+    NtpExchange Query(const SockAddrIn& server, const ExchangeOptions& options);
+
+    IClock& Clock() { return m_clock; }
+
+private:
+    bool FindAddress(const std::string& host, bool ipv6Literal, SockAddrIn& server);
+    void Finish(const std::vector<uint8_t>& buffer, int got, int error, const ExchangeOptions& options,
+                NtpExchange& exchange);
+
+    ISocketLayer& m_sockets;
+    IClock& m_clock;
+};

@@ -1,0 +1,32 @@
+#include "ntp/Format.h"
+#include "query/Exchange.h"
+#include "query/ReceiveErrorText.h"
+
+std::string ExchangeFailureText(const NtpExchange& e)
+{
+    switch (e.outcome) {
+    case ExchangeOutcome::LibraryFailed: return "--Error at socket-initialisation.";
+    case ExchangeOutcome::SocketFailed: return Format("--Error at socket creation: %ld", static_cast<long>(e.error));
+    case ExchangeOutcome::NoHost: return "No host given.";
+    case ExchangeOutcome::InvalidPort: return "Invalid Port.";
+    case ExchangeOutcome::HostNotFound: return Format("--Could not find host %s.", e.host.c_str());
+    case ExchangeOutcome::SendFailed: return "Socket Error while sending.";
+    case ExchangeOutcome::TimedOut: return "--No answer from Server. timed out.";
+    case ExchangeOutcome::WaitFailed: return "--Socket Error.";
+    case ExchangeOutcome::ClosedPort:
+    case ExchangeOutcome::ReceiveFailed:
+        return Format("*receive error no. %i %s", e.error, ReceiveErrorText(e.error));
+    case ExchangeOutcome::WrongSize:
+        return Format("--Received %i bytes, need exactly %i.", e.receivedBytes, e.expectedBytes);
+    case ExchangeOutcome::NotRun:
+    case ExchangeOutcome::Answered: break;
+    }
+    return "";
+}
+
+std::string BindFailureText(int port, int error)
+{
+    if (error == WsaError::AddressInUse)
+        return Format("--Port %i is already in use.", port);
+    return Format("--Could not bind to port %i. (%i)", port, error);
+}
