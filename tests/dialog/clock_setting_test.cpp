@@ -3,13 +3,12 @@
 // whenever the clock was not set.
 #include "query/ClockSetting.h"
 #include "support/JitterRig.h"
+#include "support/NtpSamples.h"
 #include "support/UdpResponder.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-// 2024-01-01 00:00:00 UTC in NTP seconds: 1704067200 + 2208988800.
-constexpr uint32_t NewYear2024 = 3913056000u;
 constexpr uint32_t FractionPerMs = 4294967u;
 
 SystemTime Utc(int year, int month, int dayOfWeek, int day, int hour, int minute, int second, int ms)

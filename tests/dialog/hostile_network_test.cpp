@@ -5,6 +5,7 @@
 // the server itself can send gets the one line that belongs to it.
 #include "query/ClockSetting.h"
 #include "support/JitterRig.h"
+#include "support/NtpSamples.h"
 #include "support/UdpResponder.h"
 
 #include <gtest/gtest.h>
@@ -28,29 +29,8 @@ using namespace std::chrono_literals;
 
 constexpr int FloodCount = 10000;
 constexpr size_t LargestJunk = 1500;
-// 2024-01-01 00:00:00 UTC and 2001-01-01 00:00:00 UTC in NTP seconds.
-constexpr uint32_t NewYear2024 = 3913056000u;
+// 2001-01-01 00:00:00 UTC in NTP seconds.
 constexpr uint32_t NewYear2001 = 3187296000u;
-
-void PutTimestamp(uint8_t* p, uint32_t seconds, uint32_t fraction)
-{
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<uint8_t>(seconds >> (24 - 8 * i));
-        p[4 + i] = static_cast<uint8_t>(fraction >> (24 - 8 * i));
-    }
-}
-
-// A stratum-1 GPS server's answer, byte for byte, with no noise byte.
-std::vector<uint8_t> GenuineAnswer()
-{
-    std::vector<uint8_t> bytes = {0x24, 1, 6, 0xEC, 0, 0, 0, 0, 0, 0, 0x80, 0, 'G', 'P', 'S', 0};
-    bytes.resize(NtpHeaderSize);
-    PutTimestamp(&bytes[16], NewYear2024, 0);
-    PutTimestamp(&bytes[24], NewYear2024 + 1, 0x80000000u);
-    PutTimestamp(&bytes[32], NewYear2024 + 2, 0x40000000u);
-    PutTimestamp(&bytes[40], NewYear2024 + 2, 0x40000001u);
-    return bytes;
-}
 
 // A forged answer of the right size: another stratum, another reference and
 // a transmit time years away, so that taking it would show everywhere.
@@ -221,7 +201,7 @@ class FloodedQueryTest : public HostileQueryTest, public ::testing::WithParamInt
 TEST_P(FloodedQueryTest, OnlyTheServersAnswerIsTakenAndReported)
 {
     const bool setTime = GetParam();
-    const std::vector<uint8_t> genuine = GenuineAnswer();
+    const std::vector<uint8_t> genuine = GpsAnswerBytes();
     struct Observed {
         int floodSent = 0;
         UdpSocketState afterFlood;
@@ -326,7 +306,7 @@ TEST_F(HostileQueryTest, BurstOfForgedAnswersJustBeforeTheAnswerIsSurvived)
             forged += sent;
         }
         Responder::Datagram answer;
-        answer.bytes = GenuineAnswer();
+        answer.bytes = GpsAnswerBytes();
         return std::vector<Responder::Datagram>{answer};
     });
     window.SetText(IDC_SERVER, server.ServerText());
@@ -334,7 +314,7 @@ TEST_F(HostileQueryTest, BurstOfForgedAnswersJustBeforeTheAnswerIsSurvived)
     ::close(forger);
 
     EXPECT_EQ(forged, burst);
-    const CNtpMsg answer(GenuineAnswer().data());
+    const CNtpMsg answer(GpsAnswerBytes().data());
     EXPECT_EQ(window.LogText(), ExpectedReport(dialog, "127.0.0.1", server.Port(), answer)) << "burst " << burst;
 }
 
@@ -345,7 +325,7 @@ TEST_F(HostileQueryTest, EveryAnswerSizeFromTheServerGetsItsLine)
     constexpr size_t Largest = 600;
     // The n-th request is answered with n bytes: the genuine answer cut
     // short, or followed by filler.
-    const std::vector<uint8_t> genuine = GenuineAnswer();
+    const std::vector<uint8_t> genuine = GpsAnswerBytes();
     auto served = std::make_shared<size_t>(0);
     Responder server([&genuine, served](const Responder::Request& request) {
         Responder::Datagram d;

@@ -3,6 +3,7 @@
 // for the interface thread.
 #include "jitter/JitterStats.h"
 #include "support/JitterRig.h"
+#include "support/NtpSamples.h"
 #include "support/UdpResponder.h"
 
 #include <gtest/gtest.h>
@@ -14,13 +15,6 @@ using Responder = CUdpResponder;
 using namespace std::chrono_literals;
 
 constexpr int SocketErrorCode = 10051;
-
-NtpTimestamp ShiftedMs(const NtpTimestamp& t, int ms)
-{
-    const uint32_t magnitude = static_cast<uint32_t>(ms < 0 ? -ms : ms);
-    const NtpTimestamp by{magnitude / 1000, MsToNtpFraction(magnitude % 1000)};
-    return ms < 0 ? NtpTimestampDiff(t, by) : NtpTimestampSum(t, by);
-}
 
 // A server whose clock stands `aheadMs` from ours, answering at once.
 Responder::Answer ServerAhead(int aheadMs)

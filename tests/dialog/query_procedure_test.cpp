@@ -1,6 +1,7 @@
 // OnOK from the operator's side: what the log pane holds after a query, for
 // answers, failures and the options, against loopback responders.
 #include "support/DialogRig.h"
+#include "support/NtpSamples.h"
 #include "support/TextLines.h"
 #include "support/UdpResponder.h"
 
@@ -15,26 +16,6 @@
 namespace {
 
 std::string Blanks(size_t n) { return std::string(n, ' '); }
-
-// 2024-01-01 00:00:00 UTC in NTP seconds.
-constexpr uint32_t NewYear2024 = 3913056000u;
-
-// A stratum-1 server fed by GPS with known fields and timestamps.
-CNtpMsg KnownAnswer()
-{
-    uint8_t bytes[48] = {0x24, 1, 6, 0xEC, 0, 0, 0, 0, 0, 0, 0x80, 0, 'G', 'P', 'S', 0};
-    auto put = [&](int offset, uint32_t seconds, uint32_t fraction) {
-        for (int i = 0; i < 4; ++i) {
-            bytes[offset + i] = static_cast<uint8_t>(seconds >> (24 - 8 * i));
-            bytes[offset + 4 + i] = static_cast<uint8_t>(fraction >> (24 - 8 * i));
-        }
-    };
-    put(16, NewYear2024, 0);
-    put(24, NewYear2024 + 1, 0x80000000u);
-    put(32, NewYear2024 + 2, 0x40000000u);
-    put(40, NewYear2024 + 2, 0x40000001u);
-    return CNtpMsg(bytes);
-}
 
 class ScopedTimeZone {
 public:
@@ -110,7 +91,7 @@ private:
 TEST_F(QueryProcedureTest, CompleteReportReadsLineByLine)
 {
     ScopedTimeZone utc("UTC0");
-    CUdpResponder server(CUdpResponder::Always({CUdpResponder::Message(KnownAnswer())}));
+    CUdpResponder server(CUdpResponder::Always({CUdpResponder::Message(GpsAnswer())}));
     Query(server.ServerText());
 
     const std::string port = std::to_string(server.Port());
@@ -336,7 +317,7 @@ TEST_F(QueryProcedureTest, SntpOptionZeroesTheTransmitTimestamp)
 TEST_F(QueryProcedureTest, SetSystemTimeHandsTheTransmitTimeToTheClock)
 {
     CUdpResponder server([](const CUdpResponder::Request& request) {
-        CUdpResponder::Datagram answer = CUdpResponder::Message(KnownAnswer());
+        CUdpResponder::Datagram answer = CUdpResponder::Message(GpsAnswer());
         CUdpResponder::EchoOriginate(answer.bytes, request);
         return std::vector<CUdpResponder::Datagram>{answer};
     });

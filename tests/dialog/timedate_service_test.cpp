@@ -6,6 +6,7 @@
 #include "platform/posix/TimedateService.h"
 #include "query/ClockSetting.h"
 #include "support/DialogRig.h"
+#include "support/NtpSamples.h"
 #include "support/PrivateSystemBus.h"
 #include "support/UdpResponder.h"
 
@@ -16,8 +17,6 @@
 #include <unistd.h>
 
 namespace {
-// 2024-01-01 00:00:00 UTC in NTP seconds.
-constexpr uint32_t NewYear2024 = 3913056000u;
 
 int NotPermitted(int64_t) { return EPERM; }
 
