@@ -3,6 +3,7 @@
 #include "frontends/terminal/TerminalText.h"
 #include "frontends/terminal/TerminalWindow.h"
 #include "jitter/JitterRun.h"
+#include "query/KissCode.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
@@ -36,10 +37,11 @@ std::string OneLine(const std::string& text)
     return out;
 }
 
-std::string StatsText(const CJitterStats& s)
+std::string StatsText(const JitterPoll& poll)
 {
-    return FormatJitterStats(CJitterRun::ShownIntervalSeconds, s.good, s.bad, s.total, s.last, s.min, s.max,
-                             s.delta, s.average);
+    const CJitterStats& s = poll.stats;
+    return FormatJitterStats(poll.intervalSeconds, s.good, s.bad, s.total, s.last, s.min, s.max, s.delta,
+                             s.average);
 }
 
 } // namespace
@@ -62,9 +64,12 @@ int RunTerminalMonitor(const CommandLine& line)
     std::mutex mutex;
     long polls = 0;
     std::string last;
+    std::string stopLine; // why the server ended the run, if it did
     dialog.SetPollObserver([&](const JitterPoll& poll) {
         std::lock_guard lock(mutex);
-        last = StatsText(poll.stats);
+        last = StatsText(poll);
+        if (ReactionToKiss(poll.kissCode) == KissReaction::Stop)
+            stopLine = KissStopLine(poll.kissCode);
         if (tty)
             std::printf("\033[H\033[J%s", ToLfLines(last).c_str());
         else
@@ -94,5 +99,9 @@ int RunTerminalMonitor(const CommandLine& line)
         return 1;
     }
     std::printf("%s%s\n", tty ? "\033[H\033[J" : "", ToLfLines(last).c_str());
+    if (!stopLine.empty()) {
+        std::printf("%s\n", stopLine.c_str());
+        return 1;
+    }
     return 0;
 }
