@@ -46,9 +46,9 @@ bool IsStatsText(const std::string& text)
 
 // Cancels the save-file dialog the monitor opens at its start (no CSV
 // file), then stops looking, so as to cost nothing while the monitor polls.
-class FileDialogCanceller {
+class FirstFileDialogCanceller {
 public:
-    FileDialogCanceller()
+    FirstFileDialogCanceller()
     {
         m_timer.setInterval(5);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
@@ -112,7 +112,7 @@ int main(int argc, char** argv)
     std::printf("== Monitor in the Qt dialog (offscreen) against chronyd at 127.0.0.1:%s, %d polls\n", port.c_str(),
                 polls);
     PrintLoad("before");
-    FileDialogCanceller canceller;
+    FirstFileDialogCanceller canceller;
     dialog.OnCommand(ID_FILE_JITTER_MONITOR);
     QTimer::singleShot((polls + 10) * 1000, &polling, &QEventLoop::quit);
     polling.exec();

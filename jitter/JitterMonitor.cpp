@@ -44,6 +44,20 @@ void CTikkaraDlg::RunJitterMonitor()
     m_window.PostToUiThread([this] { OnMonitorThreadEnded(); });
 }
 
+void CTikkaraDlg::ChartPoll(const JitterPoll& poll)
+{
+    m_jitterChart.Add(poll);
+    m_window.ShowChart(IDC_CHART, m_jitterChart.View());
+}
+
+void CTikkaraDlg::ClearJitterChart()
+{
+    if (m_jitterChart.Empty())
+        return;
+    m_jitterChart.Clear();
+    m_window.ShowChart(IDC_CHART, ChartView{});
+}
+
 void CTikkaraDlg::OnMonitorThreadEnded()
 {
     // The worker has finished or is about to return from its last call.

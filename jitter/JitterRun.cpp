@@ -27,6 +27,7 @@ bool CJitterRun::IsPort123Mode()
 void CJitterRun::Execute()
 {
     m_window.SetText(IDC_LOG, "Jitter Monitor");
+    m_dialog.ClearJitterChart();
     m_fileChosen = m_dialog.ChooseJitterLogFile(m_path);
     // In port-123 mode the check box keeps the bound socket open.
     if (!IsPort123Mode() && !m_dialog.OpenSocket()) {
@@ -121,14 +122,15 @@ void CJitterRun::Kissed(const std::string& code)
     Report(std::move(poll));
 }
 
-// Tells the front end about the poll just counted.
+// Charts the poll just counted and tells the front end about it.
 void CJitterRun::Report(JitterPoll poll)
 {
+    poll.startTick = m_lastPollTick;
+    poll.intervalSeconds = static_cast<int32_t>(m_intervalMs / 1000);
+    m_dialog.ChartPoll(poll);
     if (!m_dialog.PollObserver())
         return;
     poll.exchange = m_dialog.LastExchange();
-    poll.startTick = m_lastPollTick;
-    poll.intervalSeconds = static_cast<int32_t>(m_intervalMs / 1000);
     poll.stats = m_stats;
     m_dialog.PollObserver()(poll);
 }

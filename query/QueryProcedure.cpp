@@ -25,6 +25,7 @@ void CTikkaraDlg::OnOK()
 
     EnableControls(false);
     m_window.SetText(IDC_LOG, "");
+    ClearJitterChart();
     m_exchange = NtpExchange{};
     m_clockSetting = ClockSetting{};
 

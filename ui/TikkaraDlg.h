@@ -1,4 +1,5 @@
 #pragma once
+#include "jitter/JitterChart.h"
 #include "jitter/JitterPoll.h"
 #include "ntp/NtpMsg.h"
 #include "platform/Clock.h"
@@ -82,6 +83,10 @@ public:
     // the poll is counted; set before the run starts.
     void SetPollObserver(JitterPollObserver observer) { m_pollObserver = std::move(observer); }
     const JitterPollObserver& PollObserver() const { return m_pollObserver; }
+    // The monitor's chart over the log pane: every poll of a run goes into
+    // it; it stays after the run until the next query, run or "&Clear Log".
+    void ChartPoll(const JitterPoll& poll);
+    void ClearJitterChart();
 
     // Run state. Plain members, as the subsystems share them.
     std::atomic<int32_t> m_monitorRunning{0};
@@ -107,6 +112,7 @@ private:
     ClockSetting m_clockSetting;
     int m_bindError = 0;
     JitterPollObserver m_pollObserver;
+    CJitterChart m_jitterChart;
     std::thread m_monitorThread;
     std::atomic<bool> m_closeRequested{false};
 };

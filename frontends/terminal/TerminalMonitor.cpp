@@ -1,4 +1,5 @@
 #include "frontends/terminal/DialogSetUp.h"
+#include "frontends/terminal/SparkLine.h"
 #include "frontends/terminal/TerminalModes.h"
 #include "frontends/terminal/TerminalText.h"
 #include "frontends/terminal/TerminalWindow.h"
@@ -14,6 +15,8 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr double ChartSeconds = 60.0;
 
 std::atomic<bool> g_stopRequested{false};
 
@@ -68,6 +71,8 @@ int RunTerminalMonitor(const CommandLine& line)
     dialog.SetPollObserver([&](const JitterPoll& poll) {
         std::lock_guard lock(mutex);
         last = StatsText(poll);
+        if (tty) // the chart of the last minute under the statistics
+            last += "\r\n Last minute: " + SparkLine(window.Chart(IDC_CHART), ChartSeconds);
         if (ReactionToKiss(poll.kissCode) == KissReaction::Stop)
             stopLine = KissStopLine(poll.kissCode);
         if (tty)

@@ -64,7 +64,14 @@ const KissScenario Scenarios[] = {
      3, {1, 1, 1}, {"", "", ""}, 3, nullptr},
 };
 
-size_t CountLines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+// The deviations of a CSV file's lines "hh:mm:ss; deviation".
+std::vector<double> CsvDeviations(const std::string& text)
+{
+    std::vector<double> deviations;
+    for (size_t at = text.find("; "); at != std::string::npos; at = text.find("; ", at + 1))
+        deviations.push_back(std::atof(text.c_str() + at + 2));
+    return deviations;
+}
 
 TEST(JitterKissCode, ServerSaysSlowDownOrStop)
 {
@@ -100,7 +107,23 @@ TEST(JitterKissCode, ServerSaysSlowDownOrStop)
         }
         EXPECT_EQ(kisses, s.kisses);
         EXPECT_EQ(server.Requests().size(), s.kisses.size()) << "a denied run sends nothing more";
-        EXPECT_EQ(CountLines(ReadWholeFile(csv)), s.csvLines) << "kisses are never recorded";
+        const std::vector<double> recorded = CsvDeviations(ReadWholeFile(csv));
+        EXPECT_EQ(recorded.size(), s.csvLines) << "kisses are never recorded";
+        // The chart: every poll, the kisses marked, the CSV file's numbers.
+        const std::vector<ChartView> charts = rig.window.Charts(IDC_CHART);
+        ASSERT_FALSE(charts.empty());
+        std::vector<double> charted;
+        size_t marked = 0;
+        for (const ChartPoint& p : charts.back().points) {
+            if (p.marked)
+                ++marked;
+            else
+                charted.push_back(p.y);
+        }
+        EXPECT_EQ(charts.back().points.size(), polls.size());
+        EXPECT_EQ(marked, polls.size() - s.csvLines);
+        EXPECT_EQ(charted, recorded);
+        EXPECT_TRUE(rig.window.Control(IDC_CHART).visible) << "the chart stays after the run";
         if (!polls.empty()) {
             EXPECT_EQ(polls.back().stats.bad, static_cast<int>(std::count_if(
                                                   kisses.begin(), kisses.end(), [](auto& k) { return !k.empty(); })));
