@@ -5,7 +5,19 @@
 
 namespace {
 
-enum LongOnly { OptPort123 = 256, OptSetTime, OptJson, OptMonitor, OptPolls, OptCsv, OptJitterMonitor, OptVersion };
+enum LongOnly {
+    OptPort123 = 256,
+    OptSetTime,
+    OptJson,
+    OptMonitor,
+    OptPolls,
+    OptCsv,
+    OptJitterMonitor,
+    OptVersion,
+    OptExporter,
+    OptTarget,
+    OptAnyTarget,
+};
 
 const option LongOptions[] = {
     {"query", required_argument, nullptr, 'q'},
@@ -16,6 +28,9 @@ const option LongOptions[] = {
     {"port-123", no_argument, nullptr, OptPort123},
     {"set-time", no_argument, nullptr, OptSetTime},
     {"json", no_argument, nullptr, OptJson},
+    {"exporter", required_argument, nullptr, OptExporter},
+    {"target", required_argument, nullptr, OptTarget},
+    {"any-target", no_argument, nullptr, OptAnyTarget},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, OptVersion},
     {nullptr, 0, nullptr, 0},
@@ -39,6 +54,11 @@ std::string CheckCombination(const CommandLine& line, bool pollsGiven)
         return "--polls and --csv need --monitor";
     if ((line.port123 || line.setTime) && !terminal)
         return "--port-123 and --set-time need --query or --monitor";
+    const bool allowed = !line.targets.empty() || line.anyTarget;
+    if (allowed && line.mode != RunMode::Exporter)
+        return "--target and --any-target need --exporter";
+    if (line.mode == RunMode::Exporter && !allowed)
+        return "--exporter needs --target SERVER (once a server) or --any-target";
     return {};
 }
 
@@ -57,6 +77,9 @@ CommandLine ParseCommandLine(int argc, char** argv)
         case 'q': line.mode = RunMode::Query; line.server = optarg; ++modes; break;
         case OptMonitor: line.mode = RunMode::Monitor; line.server = optarg; ++modes; break;
         case OptJitterMonitor: line.mode = RunMode::WindowMonitor; ++modes; break;
+        case OptExporter: line.mode = RunMode::Exporter; line.exporterAddress = optarg; ++modes; break;
+        case OptTarget: line.targets.push_back(optarg); break;
+        case OptAnyTarget: line.anyTarget = true; break;
         case 'h': line.mode = RunMode::Help; ++modes; break;
         case OptVersion: line.mode = RunMode::Version; ++modes; break;
         case OptPort123: line.port123 = true; break;
@@ -76,7 +99,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
         }
     }
     if (modes > 1)
-        return Bad("choose one of --query, --monitor, --jitter-monitor, --help, --version");
+        return Bad("choose one of --query, --monitor, --jitter-monitor, --exporter, --help, --version");
     const int operands = argc - optind;
     if (operands > 1)
         return Bad("one server at most");
@@ -97,6 +120,7 @@ std::string UsageText()
            "       horolab --jitter-monitor [SERVER[:PORT]]\n"
            "       horolab -q|--query SERVER[:PORT] [--port-123] [--set-time] [--json]\n"
            "       horolab --monitor SERVER[:PORT] [--polls N] [--csv FILE] [--port-123] [--set-time]\n"
+           "       horolab --exporter [ADDRESS:]PORT --target SERVER[:PORT]... | --any-target\n"
            "       horolab --help | --version\n"
            "\n"
            "Without options the window opens; with SERVER it queries that server at once.\n"
@@ -106,6 +130,11 @@ std::string UsageText()
            "      --polls N         stop the monitor after N polls\n"
            "      --csv FILE        record every good poll in FILE (emptied first)\n"
            "      --jitter-monitor  open the window with the jitter monitor running\n"
+           "      --exporter [ADDRESS:]PORT\n"
+           "                        serve Prometheus metrics over HTTP (on 127.0.0.1 unless\n"
+           "                        ADDRESS is given): /metrics?target=SERVER[:PORT]\n"
+           "      --target SERVER   a server the exporter may be asked about (repeatable)\n"
+           "      --any-target      let the exporter be asked about any server\n"
            "      --port-123        send from port 123\n"
            "      --set-time        set the system clock from the answer\n"
            "  -h, --help            show this text\n"

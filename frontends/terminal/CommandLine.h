@@ -1,8 +1,9 @@
 #pragma once
 // The program's command line.
 #include <string>
+#include <vector>
 
-enum class RunMode { Window, WindowQuery, WindowMonitor, Query, Monitor, Help, Version, BadUsage };
+enum class RunMode { Window, WindowQuery, WindowMonitor, Query, Monitor, Exporter, Help, Version, BadUsage };
 
 struct CommandLine {
     RunMode mode = RunMode::Window;
@@ -12,6 +13,9 @@ struct CommandLine {
     bool port123 = false;
     bool setTime = false;
     bool json = false;
+    std::string exporterAddress;      // "[ADDRESS:]PORT"
+    std::vector<std::string> targets; // the servers the exporter answers for
+    bool anyTarget = false;
     std::string error; // why the usage is bad
 };
 

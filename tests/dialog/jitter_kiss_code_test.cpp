@@ -25,13 +25,8 @@ Responder::Answer Scripted(std::vector<Reply> script)
     return [script, count](const Responder::Request& request) {
         const Reply reply = *count < script.size() ? script[*count] : Reply::Time;
         ++*count;
-        CNtpMsg answer = Responder::ServerReply(request);
-        if (reply != Reply::Time) {
-            const char* code = reply == Reply::Deny ? "DENY" : reply == Reply::Restrict ? "RSTR" : "RATE";
-            answer.m_stratum = NtpStratumKiss;
-            answer.m_leap = NtpLeapNotSynchronised;
-            std::memcpy(answer.m_refId, code, 4);
-        }
+        const char* code = reply == Reply::Deny ? "DENY" : reply == Reply::Restrict ? "RSTR" : "RATE";
+        CNtpMsg answer = reply == Reply::Time ? Responder::ServerReply(request) : Responder::KissReply(request, code);
         // A stranger knows the request's millisecond, not the bits below it.
         if (reply == Reply::ForgedRate)
             answer.m_originate.Fraction ^= 0x5A5A;
