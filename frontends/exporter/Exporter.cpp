@@ -66,7 +66,8 @@ bool ParseListenAddress(const std::string& text, ListenAddress& listen)
 {
     std::string host = DefaultAddress;
     std::string port = text;
-    if (!text.empty() && text[0] == '[') {
+    const bool bracketed = !text.empty() && text[0] == '[';
+    if (bracketed) {
         const size_t close = text.find("]:");
         if (close == std::string::npos)
             return false;
@@ -82,11 +83,11 @@ bool ParseListenAddress(const std::string& text, ListenAddress& listen)
     listen = ListenAddress{};
     auto* v4 = reinterpret_cast<sockaddr_in*>(&listen.address);
     auto* v6 = reinterpret_cast<sockaddr_in6*>(&listen.address);
-    if (inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+    if (!bracketed && inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
         v4->sin_family = AF_INET;
         v4->sin_port = htons(number);
         listen.length = sizeof *v4;
-    } else if (text[0] == '[' && inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+    } else if (bracketed && inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
         v6->sin6_family = AF_INET6;
         v6->sin6_port = htons(number);
         listen.length = sizeof *v6;

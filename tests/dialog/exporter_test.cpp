@@ -2,6 +2,7 @@
 // how often its targets hear from it: answers kept two seconds, longer after
 // each RATE kiss, never again after DENY; a target not allowed gets nothing.
 // Fake monotonic time, real sockets to loopback responders.
+#include "frontends/exporter/Exporter.h"
 #include "frontends/exporter/ExporterServer.h"
 #include "frontends/exporter/MetricsText.h"
 #include "support/DialogRig.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <netinet/in.h>
 
 namespace {
 using Responder = CUdpResponder;
@@ -155,6 +157,37 @@ TEST(Exporter, MetricsFollowTheTextFormat)
         {"GPS", "GPS"}, {"a\"b\\c", "a\\\"b\\\\c"}, {"x\ny", "x\\ny"}, {"\x01\xE9z", "??z"}};
     for (const auto& [raw, escaped] : labels)
         EXPECT_EQ(MetricLabelValue(raw), escaped);
+}
+
+TEST(Exporter, ListensWhereItIsTold)
+{
+    struct Case {
+        const char* text;
+        bool valid;
+        bool ipv6 = false;
+        uint16_t port = 0;
+    };
+    const Case cases[] = {
+        {"9123", true, false, 9123}, {"0.0.0.0:80", true, false, 80}, {"[::1]:9123", true, true, 9123},
+        {"0", true, false, 0},       {"", false},                     {"host:9123", false},
+        {"::1:9123", false},         {"[::1]", false},                {"65536", false},
+        {"-1", false},               {"127.0.0.1:", false},           {"[127.0.0.1]:9123", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        ListenAddress at;
+        ASSERT_EQ(ParseListenAddress(c.text, at), c.valid);
+        if (!c.valid)
+            continue;
+        EXPECT_EQ(at.ipv6, c.ipv6);
+        EXPECT_EQ(at.address.ss_family, c.ipv6 ? AF_INET6 : AF_INET);
+        const auto* v4 = reinterpret_cast<const sockaddr_in*>(&at.address);
+        const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&at.address);
+        EXPECT_EQ(ntohs(c.ipv6 ? v6->sin6_port : v4->sin_port), c.port);
+        if (!c.ipv6 && std::string(c.text).find(':') == std::string::npos) {
+            EXPECT_EQ(ntohl(v4->sin_addr.s_addr), INADDR_LOOPBACK) << "loopback unless told";
+        }
+    }
 }
 
 } // namespace

@@ -77,13 +77,17 @@ TEST(TerminalQuery, ExitStatusSaysHowItWent)
     EXPECT_EQ(noHost.status, 1);
     EXPECT_EQ(noHost.err, "No host given.\n") << "the message box's text";
 
-    for (std::vector<std::string> bad : {std::vector<std::string>{"--query"}, {"--bogus"},
-                                         {"--json", "x"}, {"--monitor", "x", "--polls", "0"}, {"a", "b"}}) {
+    for (std::vector<std::string> bad :
+         {std::vector<std::string>{"--query"}, {"--bogus"}, {"--json", "x"}, {"--monitor", "x", "--polls", "0"},
+          {"a", "b"}, {"--exporter", "9123"}, {"--target", "x"}, {"--query", "x", "--any-target"}}) {
         const ProgramRun run = Horolab(bad);
         EXPECT_EQ(run.status, 2) << bad[0];
         EXPECT_EQ(run.out, "") << bad[0];
         EXPECT_NE(run.err.find("Usage: horolab"), std::string::npos) << bad[0];
     }
+    const ProgramRun badAddress = Horolab({"--exporter", "nowhere:9123", "--any-target"});
+    EXPECT_EQ(badAddress.status, 2);
+    EXPECT_NE(badAddress.err.find("--exporter needs [ADDRESS:]PORT"), std::string::npos) << badAddress.err;
     EXPECT_EQ(Horolab({"--help"}).status, 0);
     EXPECT_EQ(Horolab({"--version"}).out, "horolab 1.9.2\n");
 }
