@@ -46,6 +46,7 @@ public:
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
+    pid_t Pid() const { return m_pid; }
     void Signal(int signal) { kill(m_pid, signal); }
     // The exit status, or 128 + the signal that ended it.
     int Wait()
