@@ -79,6 +79,12 @@ double RoundTripSeconds(const NtpExchange& exchange);
 std::string ExchangeFailureText(const NtpExchange& exchange);
 // The line logged when a local port cannot be bound.
 std::string BindFailureText(int port, int error);
+// "Offset %+.3f ms, round trip %.3f ms" for an answer the clock could be set
+// from; "" for any other outcome, whose numbers would mean nothing.
+std::string MeasurementText(const NtpExchange& exchange);
+// Whether the exchange brought an answer to this request from a server
+// whose time can be trusted: the rules the clock is set by.
+bool IsTrustedAnswer(const NtpExchange& exchange);
 
 class CExchangeEngine {
 public:

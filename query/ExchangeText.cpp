@@ -1,4 +1,5 @@
 #include "ntp/Format.h"
+#include "query/ClockSetting.h"
 #include "query/Exchange.h"
 #include "query/ReceiveErrorText.h"
 
@@ -29,4 +30,16 @@ std::string BindFailureText(int port, int error)
     if (error == WsaError::AddressInUse)
         return Format("--Port %i is already in use.", port);
     return Format("--Could not bind to port %i. (%i)", port, error);
+}
+
+bool IsTrustedAnswer(const NtpExchange& e)
+{
+    return e.Answered() && UnsoundAnswerReason(e.reply, e.requestTransmit).empty();
+}
+
+std::string MeasurementText(const NtpExchange& e)
+{
+    if (!IsTrustedAnswer(e))
+        return "";
+    return Format("Offset %+.3f ms, round trip %.3f ms", ClockOffsetSeconds(e) * 1000, RoundTripSeconds(e) * 1000);
 }

@@ -25,6 +25,7 @@ void CTikkaraDlg::OnOK()
 
     EnableControls(false);
     m_window.SetText(IDC_LOG, "");
+    m_window.SetText(IDC_STATUS, "");
     m_exchange = NtpExchange{};
     m_clockSetting = ClockSetting{};
 
@@ -73,6 +74,7 @@ void CTikkaraDlg::OnOK()
     AppendLog(reply.GetPacketContent());
     AppendLog("\r\nTimestamps shown in local time zone:");
     AppendLog(reply.GetTimeZoneText(m_clock.Now().seconds));
+    m_window.SetText(IDC_STATUS, MeasurementText(m_exchange));
 
     m_window.SetSelection(IDC_LOG, 0, 0);
     m_window.ScrollCaret(IDC_LOG);
