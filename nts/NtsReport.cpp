@@ -52,7 +52,9 @@ std::string DaysLeft(int64_t notAfter, int64_t now)
 {
     const int64_t left = notAfter - now;
     const long long days = static_cast<long long>((left >= 0 ? left : left - SecondsPerDay + 1) / SecondsPerDay);
-    return days >= 0 ? Format("%lld days left", days) : Format("expired %lld days ago", -days);
+    const long long count = days >= 0 ? days : -days;
+    const char* unit = count == 1 ? "day" : "days";
+    return days >= 0 ? Format("%lld %s left", count, unit) : Format("expired %lld %s ago", count, unit);
 }
 
 std::string ConnectionText(const NtsKeyExchange& ke)

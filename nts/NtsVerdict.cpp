@@ -195,7 +195,7 @@ NtsVerdict JudgeNtsCheck(const NtsCheck& check)
 std::string NtsClockRefusal(const NtsCheck& check)
 {
     const NtsKeyExchange& ke = check.keyExchange;
-    if (!ke.tls.established || !CertificateVerdict(ke).code.empty())
+    if (!ke.resolved || !ke.connected || !ke.tls.established || !CertificateVerdict(ke).code.empty())
         return "the server's certificate was not verified";
     if (!NtsClockAnswer(check))
         return "no authenticated NTS answer";

@@ -6,9 +6,11 @@
 #include "support/QtTestMain.h"
 #include "support/UdpResponder.h"
 
+#include "fakes/FakeWindow.h"
 #include "frontends/qt/QtDialogWindow.h"
 #include "frontends/terminal/TerminalText.h"
 #include "nts/NtsReport.h"
+#include "query/ClockSetting.h"
 #include "query/KissCode.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
@@ -214,6 +216,54 @@ TEST_F(NtsChronyTest, TerminalAndWindowGiveTheWholeReport)
     EXPECT_EQ(log.substr(0, log.find("+--NTS")), run.out.substr(0, run.out.find("+--NTS")));
     EXPECT_NE(log.find("\nVerdict: NTS works"), std::string::npos) << log;
     EXPECT_EQ(dialog.LastNtsVerdict().code, "works");
+}
+
+// The real clock for reading, a record instead of setting it.
+struct RecordingClock : IClock {
+    WallTime Now() override { return SystemClock().Now(); }
+    int64_t MonotonicMicroseconds() override { return SystemClock().MonotonicMicroseconds(); }
+    uint32_t GetTickCount() override { return SystemClock().GetTickCount(); }
+    void Sleep(uint32_t ms) override { SystemClock().Sleep(ms); }
+    bool SetSystemTime(const SystemTime& utc, std::string&) override
+    {
+        settings.push_back(utc);
+        return true;
+    }
+    std::vector<SystemTime> settings;
+};
+
+TEST_F(NtsChronyTest, SetSystemTimeTakesOnlyAnAuthenticatedAnswerFromAVerifiedServer)
+{
+    const std::string server = Serve(Rows[0]);
+    ASSERT_FALSE(server.empty());
+    for (const bool trusted : {true, false}) {
+        SCOPED_TRACE(trusted ? "certificate verified" : "certificate not trusted");
+        FakeWindow window;
+        RecordingClock clock;
+        CTikkaraDlg dialog(window, PosixSockets(), clock);
+        dialog.OnInitDialog();
+        dialog.SetNtsCaFiles(trusted ? std::vector<std::string>{certs.ca} : std::vector<std::string>{});
+        window.SetText(IDC_SERVER, server);
+        window.SetChecked(IDC_NTS, true);
+        window.SetChecked(IDC_SET_TIME, true);
+        dialog.OnOK();
+        const NtsCheck& check = dialog.LastNtsCheck();
+        ASSERT_TRUE(check.second.Authenticated()) << window.LogText();
+        EXPECT_EQ(dialog.LastClockSetting().asked, true);
+        EXPECT_EQ(dialog.LastClockSetting().set, trusted) << dialog.LastClockSetting().reason;
+        if (trusted) {
+            ASSERT_EQ(clock.settings.size(), 1u);
+            EXPECT_EQ(clock.settings[0], TransmitTimeToSystemTime(check.second.exchange.reply.m_transmit))
+                << "from the last authenticated answer";
+            EXPECT_EQ(window.LogText().find("System time not set"), std::string::npos);
+        } else {
+            EXPECT_TRUE(clock.settings.empty());
+            EXPECT_NE(window.LogText().find("\r\n--System time not set: the server's certificate was not "
+                                            "verified\r\n"),
+                      std::string::npos)
+                << window.LogText();
+        }
+    }
 }
 
 } // namespace
