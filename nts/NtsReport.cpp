@@ -7,11 +7,12 @@
 
 namespace {
 
-constexpr size_t LabelWidth = 22;
-constexpr size_t ValueWidth = 46;
-const char* const Top = "+--NTS Key Exchange---------------------------------------------------+\r\n";
-const char* const Blank = "|                                                                     |\r\n";
-const char* const Bottom = "+---------------------------------------------------------------------+\r\n";
+// 63 columns: the widest box of the report, and still inside the log pane.
+constexpr size_t LabelWidth = 20;
+constexpr size_t ValueWidth = 40;
+const char* const Top = "+--NTS Key Exchange-------------------------------------------+\r\n";
+const char* const Blank = "|                                                             |\r\n";
+const char* const Bottom = "+-------------------------------------------------------------+\r\n";
 constexpr int64_t SecondsPerDay = 86400;
 
 // Bytes a server chose, shown so that they cannot upset the terminal.
@@ -116,7 +117,7 @@ std::string RecordLines(const std::vector<NtsKeRecord>& records)
 std::string ExchangeTitle(const NtsCheck& check, const NtsTimeExchange& t, int number)
 {
     const std::string host = check.ntpHost.find(':') == std::string::npos ? check.ntpHost : "[" + check.ntpHost + "]";
-    return Format("%sNTS exchange %i with %s:%i (NTPv4, cookie from the %s)\r\n", number == 1 ? "" : "\r\n",
+    return Format("%sNTS exchange %i with %s:%i, cookie from the %s\r\n", number == 1 ? "" : "\r\n",
                   number, host.c_str(), check.ntpPort,
                   number == 1 ? "key exchange" : "first answer") +
            (t.exchange.rejected.empty() ? ""

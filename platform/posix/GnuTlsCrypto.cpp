@@ -17,6 +17,10 @@ gnutls_cipher_algorithm_t CipherFor(uint16_t aead)
     return aead == AeadAesSivCmac256 ? GNUTLS_CIPHER_AES_128_SIV : GNUTLS_CIPHER_UNKNOWN;
 }
 
+// Nettle's SIV asserts a nonce of at least one byte, and an empty one in a
+// server's answer must fail the answer, not end the program.
+constexpr size_t MinNonceSize = 1;
+
 class CAead {
 public:
     CAead(uint16_t aead, const std::vector<uint8_t>& key)
@@ -40,7 +44,7 @@ public:
     bool Seal(const std::vector<uint8_t>& nonce, const std::vector<uint8_t>& associated,
               const std::vector<uint8_t>& plaintext, std::vector<uint8_t>& out)
     {
-        if (!m_handle)
+        if (!m_handle || nonce.size() < MinNonceSize)
             return false;
         out.resize(plaintext.size() + m_tagSize);
         size_t length = out.size();
@@ -54,7 +58,7 @@ public:
     bool Open(const std::vector<uint8_t>& nonce, const std::vector<uint8_t>& associated,
               const std::vector<uint8_t>& ciphertext, std::vector<uint8_t>& out)
     {
-        if (!m_handle || ciphertext.size() < m_tagSize)
+        if (!m_handle || nonce.size() < MinNonceSize || ciphertext.size() < m_tagSize)
             return false;
         out.resize(ciphertext.size() - m_tagSize);
         size_t length = out.size();

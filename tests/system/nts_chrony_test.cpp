@@ -4,6 +4,7 @@
 #include "support/ChildProcess.h"
 #include "support/NtsChrony.h"
 #include "support/QtTestMain.h"
+#include "support/QtWindowDriver.h"
 #include "support/UdpResponder.h"
 
 #include "fakes/FakeWindow.h"
@@ -15,9 +16,13 @@
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
+#include <QComboBox>
+#include <QLineEdit>
 #include <gtest/gtest.h>
 #include <memory>
 #include <nlohmann/json.hpp>
+
+using namespace qtdriver;
 
 namespace {
 
@@ -175,8 +180,8 @@ TEST_F(NtsChronyTest, TerminalAndWindowGiveTheWholeReport)
     EXPECT_EQ(run.status, 0) << run.out << run.err;
     std::cout << run.out; // the real report, for whoever reads the test log
     EXPECT_EQ(run.out.rfind("Querying host " + server + " with NTS from random port\n", 0), 0u) << run.out;
-    for (const char* part : {"+--NTS Key Exchange---", "| ALPN:                 ntske/1 agreed",
-                             "| Verification:         trusted, with --nts-ca", "New Cookie          8 cookies of",
+    for (const char* part : {"+--NTS Key Exchange---", "| ALPN:               ntske/1 agreed",
+                             "| Verification:       trusted, with --nts-ca", "New Cookie        8 cookies of",
                              "NTS exchange 1 with 127.0.0.1:", "NTS exchange 2 with 127.0.0.1:",
                              "+--Result---", "+--Packet Content---", "| Version:              4 ",
                              "Timestamps shown in local time zone:"})
@@ -203,16 +208,23 @@ TEST_F(NtsChronyTest, TerminalAndWindowGiveTheWholeReport)
         EXPECT_EQ(out["exchanges"][i]["answer"]["version"], 4) << i;
     }
 
-    // The window: "Secure (&NTS)" checked, Enter in the server box.
+    // The window: N on a button checks "Secure (&NTS)", then the server and Enter.
     QtDialogWindow window(IDD_MAIN);
     CTikkaraDlg dialog(window);
     window.Open(dialog);
     dialog.SetNtsCaFiles({certs.ca});
-    window.SetText(IDC_SERVER, server);
-    window.SetChecked(IDC_NTS, true);
-    dialog.OnOK();
+    QLineEdit* field = static_cast<QComboBox*>(window.Control(IDC_SERVER))->lineEdit();
+    window.Control(IDC_GO)->setFocus();
+    Type(window.Control(IDC_GO), "n");
+    ASSERT_TRUE(WaitFor([&] { return window.IsChecked(IDC_NTS); })) << "N did not check \"Secure (&NTS)\"";
+    field->setFocus();
+    Type(field, server);
+    Key(field, Qt::Key_Return); // the check runs to its end inside this call
+    ASSERT_TRUE(WaitFor([&] { return window.GetText(IDC_LOG).find("Verdict:") != std::string::npos; }));
     const std::string log = ToLfLines(window.GetText(IDC_LOG));
-    window.close();
+    Pump(100);
+    EXPECT_FALSE(SaveScreenshot(&window, "qt_dialog_nts_report.png").isEmpty());
+    window.EndDialog(IDCANCEL);
     EXPECT_EQ(log.substr(0, log.find("+--NTS")), run.out.substr(0, run.out.find("+--NTS")));
     EXPECT_NE(log.find("\nVerdict: NTS works"), std::string::npos) << log;
     EXPECT_EQ(dialog.LastNtsVerdict().code, "works");

@@ -57,6 +57,7 @@ TEST(NtsPacket, TheAeadTakesA256BitKeyAndAddsA16ByteTag)
     EXPECT_FALSE(crypto.AeadOpen(15, key, nonce, {1, 2, 4}, sealed, opened));
     EXPECT_FALSE(crypto.AeadOpen(15, key, Bytes(16, 2), ad, sealed, opened));
     EXPECT_FALSE(crypto.AeadSeal(15, Bytes(31), nonce, ad, plain, sealed));
+    EXPECT_FALSE(crypto.AeadOpen(15, key, {}, ad, sealed, opened)) << "the library would abort on it";
     EXPECT_FALSE(crypto.AeadSeal(16, Bytes(48), nonce, ad, plain, sealed));
 }
 
@@ -114,6 +115,14 @@ TEST(NtsPacket, AnswersAreTakenOnlyWhenGenuine)
          [&] {
              Bytes a = ServerAnswer(k, k.keys.s2c, k.uniqueId, TwoCookies());
              a[40] ^= 0x80;
+             return a;
+         },
+         NtsAnswerKind::AuthenticatorInvalid, 0},
+        {"an empty nonce",
+         [&] {
+             Bytes a = GpsAnswerBytes();
+             AppendExtensionField(a, NtsFieldType::UniqueIdentifier, k.uniqueId);
+             AppendExtensionField(a, NtsFieldType::Authenticator, EncodeAuthenticatorBody({{}, Bytes(16, 0x33)}));
              return a;
          },
          NtsAnswerKind::AuthenticatorInvalid, 0},
