@@ -8,6 +8,7 @@
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -299,8 +300,13 @@ public:
                         : error == ECONNREFUSED ? TcpConnectOutcome::Refused
                         : error == ETIMEDOUT    ? TcpConnectOutcome::TimedOut
                                                 : TcpConnectOutcome::Failed;
-        if (error == 0)
+        if (error == 0) {
+            // The request follows the handshake's last flight at once; Nagle
+            // would hold it until the server's delayed acknowledgement.
+            const int on = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             return std::make_unique<CGnuTlsChannel>(fd);
+        }
         facts.error = WsaErrorFromErrno(error);
         facts.errorText = std::strerror(error);
         if (fd >= 0)
