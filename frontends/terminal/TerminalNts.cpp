@@ -30,7 +30,9 @@ int RunTerminalNts(const CommandLine& line)
                                  ? nlohmann::json{{"error", ExchangeFailureText(dialog.LastExchange())}}
                                  : NtsCheckJson(dialog.LastNtsCheck(), verdict, SystemClock().Now().seconds);
         if (line.setTime)
-            out["clock"] = {{"asked", clock.asked}, {"set", clock.set}, {"reason", clock.set ? "" : clock.reason}};
+            out["clock"] = {{"asked", clock.asked},
+                            {"set", clock.set},
+                            {"reason", clock.asked && !clock.set ? nlohmann::json(clock.reason) : nlohmann::json()}};
         std::fputs(JsonText(out).c_str(), stdout);
     } else {
         std::string log = ToLfLines(window.GetText(IDC_LOG));
