@@ -124,6 +124,8 @@ NtsTimeExchange CNtsChecker::AuthenticatedExchange(const SockAddrIn& server, con
     options.maxAnswerBytes = MaxAnswerBytes;
     options.seal = [&](std::vector<uint8_t>& datagram) {
         sealed = SealNtsRequest(datagram, uniqueId, cookie, Placeholders, keys, m_crypto);
+        if (!sealed) // never a cookie without its authenticator
+            datagram.resize(NtpHeaderSize);
     };
     // Only the answer to this request, and only a genuine one, ends the
     // wait; a NAK to it counts too, as the server's word on the cookie.
