@@ -22,6 +22,10 @@ void CTikkaraDlg::OnOK()
         m_window.EnableControl(IDC_GO, false);
         return;
     }
+    if (m_window.IsChecked(IDC_NTS)) {
+        OnNtsQuery();
+        return;
+    }
 
     EnableControls(false);
     m_window.SetText(IDC_LOG, "");

@@ -16,6 +16,7 @@ enum ControlId : int {
     IDC_AUTH = 1022,           // "Auth" (hidden)
     IDC_SNTP = 1023,           // "SNTP" (hidden)
     IDC_PORT123 = 1026,        // "Send from Port &123"
+    IDC_NTS = 1027,            // "Secure (&NTS)"
 
     IDD_MAIN = 102,
     IDR_APP_ICON = 128,

@@ -6,5 +6,5 @@
 // The main dialog's layout table: the log pane grows with the window, the
 // rows under it follow its bottom edge, "&Clear Log" and the controls grouped
 // with it keep their distance from the right edge, the group box stretches.
-constexpr int32_t MainDialogLayoutRows = 9;
+constexpr int32_t MainDialogLayoutRows = 10;
 extern const LayoutRule kMainDialogLayout[MainDialogLayoutRows];

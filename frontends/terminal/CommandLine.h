@@ -1,8 +1,9 @@
 #pragma once
 // The program's command line.
 #include <string>
+#include <vector>
 
-enum class RunMode { Window, WindowQuery, WindowMonitor, Query, Monitor, Help, Version, BadUsage };
+enum class RunMode { Window, WindowQuery, WindowMonitor, Query, Nts, Monitor, Help, Version, BadUsage };
 
 struct CommandLine {
     RunMode mode = RunMode::Window;
@@ -12,6 +13,7 @@ struct CommandLine {
     bool port123 = false;
     bool setTime = false;
     bool json = false;
+    std::vector<std::string> ntsCaFiles; // trusted besides the system's store
     std::string error; // why the usage is bad
 };
 

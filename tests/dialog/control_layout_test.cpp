@@ -1,4 +1,4 @@
-// The main dialog's controls on size changes: the nine-row table from the
+// The main dialog's controls on size changes: the ten-row table from the
 // dialog's own set-up, the logo beside "&Clear Log", and the overlap rule.
 #include "fakes/FakeWindow.h"
 #include "res/DialogTemplate.h"
@@ -14,7 +14,7 @@ namespace {
 // Every control of the template plus the logo.
 const int AllControls[] = {IDC_TIME_SERVER_GROUP, IDC_SERVER, IDC_GO,   IDC_PORT123,   IDC_SET_TIME,
                            IDC_LOG,               IDC_STATUS, IDCANCEL, IDC_AUTH,      IDC_SNTP,
-                           IDC_VERSION,           IDC_CLEAR_LOG, IDC_LOGO};
+                           IDC_VERSION,           IDC_CLEAR_LOG, IDC_LOGO, IDC_NTS};
 
 // Dialog units to pixels for an 8-point "MS Sans Serif" (base units 6 x 13),
 // rounded like the platform's MulDiv.
@@ -34,6 +34,7 @@ protected:
         for (const ControlTemplate& c : t->controls) {
             FakeControl control = window.Control(c.id);
             control.rect = {X(c.x), Y(c.y), X(c.x + c.cx), Y(c.y + c.cy)};
+            control.clipSiblings = (c.style & ControlStyle::ClipSiblings) != 0;
             window.SetControl(c.id, control);
         }
         client = {0, 0, X(t->cx), Y(t->cy)};
@@ -102,7 +103,7 @@ TEST_F(ControlLayoutTest, EnlargingMovesAndStretchesEachRow)
         for (int id : {IDC_CLEAR_LOG, IDC_VERSION, IDC_LOGO, IDC_AUTH, IDC_SNTP})
             EXPECT_EQ(At(id), Shifted(initial[id], dx, dy, dx, dy)) << id;
         EXPECT_EQ(At(IDC_TIME_SERVER_GROUP), Shifted(initial[IDC_TIME_SERVER_GROUP], 0, 0, dx, 0));
-        for (int id : {IDC_SERVER, IDC_GO, IDC_PORT123, IDC_SET_TIME})
+        for (int id : {IDC_SERVER, IDC_GO, IDC_PORT123, IDC_SET_TIME, IDC_NTS})
             EXPECT_EQ(At(id), initial[id]) << id;
     }
 }
