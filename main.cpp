@@ -19,6 +19,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "horolab: %s\n%s", line.error.c_str(), UsageText().c_str());
         return 2;
     case RunMode::Query: return RunTerminalQuery(line);
+    case RunMode::Nts: return RunTerminalNts(line);
     case RunMode::Monitor: return RunTerminalMonitor(line);
     case RunMode::Exporter: return RunExporter(line);
     default: return ExecWindowProgram(argv);

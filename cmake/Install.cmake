@@ -98,6 +98,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # plugins are loaded at run time, but they ship in libqt6gui6, which the
 # widgets library depends on.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The trust store the NTS check verifies servers' certificates against;
+# without it only certificates given with --nts-ca are trusted.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates")
 include(CPack)
 
 # A sanitized program is not one to ship, and it names its source files.

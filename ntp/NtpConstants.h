@@ -15,6 +15,7 @@ constexpr uint8_t NtpLeapNoWarning = 0;
 constexpr uint8_t NtpLeapNotSynchronised = 3; // "alarm condition"
 
 constexpr uint8_t NtpClientVersion = 3;
+constexpr uint8_t NtpVersion4 = 4; // what extension fields, and so NTS, need
 constexpr uint8_t NtpModeClient = 3;
 constexpr uint8_t NtpModeServer = 4;
 

@@ -57,9 +57,9 @@ double RoundTripSeconds(const NtpExchange& e)
     return NtpSecondsBetween(e.arrivedAt, e.sentAt) - NtpSecondsBetween(e.reply.m_transmit, e.reply.m_receive);
 }
 
-bool CExchangeEngine::Resolve(const std::string& serverText, NtpExchange& exchange)
+bool CExchangeEngine::Resolve(const std::string& serverText, NtpExchange& exchange, int32_t defaultPort)
 {
-    const ServerText parsed = ParseServerText(serverText);
+    const ServerText parsed = ParseServerText(serverText, defaultPort);
     exchange.host = parsed.host;
     if (parsed.status == ServerTextStatus::NoHost) {
         exchange.outcome = ExchangeOutcome::NoHost;
@@ -246,7 +246,9 @@ NtpExchange CExchangeEngine::Query(const SockAddrIn& server, const ExchangeOptio
     SocketHandle socket = OpenSocket(exchange);
     if (socket == InvalidSocket)
         return exchange;
-    if (Send(socket, server, NewRequest(options.zeroTransmit), options, exchange) >= 0)
+    CNtpMsg request = NewRequest(options.zeroTransmit);
+    request.m_version = options.version;
+    if (Send(socket, server, request, options, exchange) >= 0)
         Receive(socket, options, exchange);
     CloseSocket(socket);
     return exchange;

@@ -30,6 +30,7 @@ enum class ExchangeOutcome {
 struct ExchangeOptions {
     bool authenticator = false; // the 68-byte request, and a 52-byte answer expected
     bool zeroTransmit = false;  // the SNTP variant: no Transmit Timestamp in the request
+    uint8_t version = NtpClientVersion; // of the request Query builds
     int timeoutSeconds = 2;
     // Called with the encoded request once it carries its transmit time, to
     // append what follows the header (NTS extension fields).
@@ -79,6 +80,12 @@ double RoundTripSeconds(const NtpExchange& exchange);
 std::string ExchangeFailureText(const NtpExchange& exchange);
 // The line logged when a local port cannot be bound.
 std::string BindFailureText(int port, int error);
+// "Offset %+.3f ms, round trip %.3f ms" for an answer the clock could be set
+// from; "" for any other outcome, whose numbers would mean nothing.
+std::string MeasurementText(const NtpExchange& exchange);
+// Whether the exchange brought an answer to this request from a server
+// whose time can be trusted: the rules the clock is set by.
+bool IsTrustedAnswer(const NtpExchange& exchange);
 
 class CExchangeEngine {
 public:
@@ -86,8 +93,8 @@ public:
 
     // The server text into host, port and address; false with the outcome
     // NoHost, InvalidPort or HostNotFound. An IPv6 literal is never handed to
-    // the resolver.
-    bool Resolve(const std::string& serverText, NtpExchange& exchange);
+    // the resolver. A text without a port names `defaultPort`.
+    bool Resolve(const std::string& serverText, NtpExchange& exchange, int32_t defaultPort = NtpPort);
 
     // Starts the socket library and creates a socket, unbound; InvalidSocket
     // with the outcome LibraryFailed or SocketFailed.

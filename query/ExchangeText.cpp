@@ -1,6 +1,24 @@
 #include "ntp/Format.h"
+#include "query/ClockSetting.h"
 #include "query/Exchange.h"
-#include "query/ReceiveErrorText.h"
+
+namespace {
+// The text that follows the number in a "*receive error no." line: the
+// meaning of a Windows Sockets error code, or "" for codes outside the table.
+const char* ReceiveErrorText(int code)
+{
+    switch (code) {
+    case WsaError::Access: return "(Permission denied)";
+    case WsaError::MessageSize: return "(Message too long)";
+    case WsaError::AddressInUse: return "(Address already in use)";
+    case WsaError::NetDown: return "(Network is down)";
+    case WsaError::NetUnreachable: return "(Network is unreachable)";
+    case WsaError::ConnectionReset: return "(Connection reset by peer)";
+    case WsaError::ConnectionRefused: return "(Connection refused)";
+    default: return "";
+    }
+}
+} // namespace
 
 std::string ExchangeFailureText(const NtpExchange& e)
 {
@@ -29,4 +47,16 @@ std::string BindFailureText(int port, int error)
     if (error == WsaError::AddressInUse)
         return Format("--Port %i is already in use.", port);
     return Format("--Could not bind to port %i. (%i)", port, error);
+}
+
+bool IsTrustedAnswer(const NtpExchange& e)
+{
+    return e.Answered() && UnsoundAnswerReason(e.reply, e.requestTransmit).empty();
+}
+
+std::string MeasurementText(const NtpExchange& e)
+{
+    if (!IsTrustedAnswer(e))
+        return "";
+    return Format("Offset %+.3f ms, round trip %.3f ms", ClockOffsetSeconds(e) * 1000, RoundTripSeconds(e) * 1000);
 }

@@ -22,9 +22,14 @@ void CTikkaraDlg::OnOK()
         m_window.EnableControl(IDC_GO, false);
         return;
     }
+    if (m_window.IsChecked(IDC_NTS)) {
+        OnNtsQuery();
+        return;
+    }
 
     EnableControls(false);
     m_window.SetText(IDC_LOG, "");
+    m_window.SetText(IDC_STATUS, "");
     ClearJitterChart();
     m_exchange = NtpExchange{};
     m_clockSetting = ClockSetting{};
@@ -74,6 +79,7 @@ void CTikkaraDlg::OnOK()
     AppendLog(reply.GetPacketContent());
     AppendLog("\r\nTimestamps shown in local time zone:");
     AppendLog(reply.GetTimeZoneText(m_clock.Now().seconds));
+    m_window.SetText(IDC_STATUS, MeasurementText(m_exchange));
 
     m_window.SetSelection(IDC_LOG, 0, 0);
     m_window.ScrollCaret(IDC_LOG);

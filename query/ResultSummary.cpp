@@ -47,9 +47,11 @@ std::string GetQuickDescription(const std::string& refIdText, int stratum)
     return "no description available";
 }
 
-std::string CTikkaraDlg::FormatResultBox(const CNtpMsg& reply) const
+std::string CTikkaraDlg::FormatResultBox(const CNtpMsg& reply) const { return ::FormatResultBox(m_host, reply); }
+
+std::string FormatResultBox(const std::string& host, const CNtpMsg& reply)
 {
-    const std::string online = PadRight(Format("%s is online", m_host.c_str()), 38);
+    const std::string online = PadRight(Format("%s is online", host.c_str()), 38);
     const std::string stratum = PadRight(Format("%i", reply.m_stratum), 26);
     const std::string refId = reply.GetRefIdText();
     const std::string reference = PadRight(refId, 26);

@@ -35,9 +35,10 @@ int32_t ParsePortNumber(const std::string& text)
 
 namespace {
 // "[address]" or "[address]:port"; anything else after the bracket is no port.
-ServerText ParseBracketed(const std::string& text)
+ServerText ParseBracketed(const std::string& text, int32_t defaultPort)
 {
     ServerText result;
+    result.port = defaultPort;
     result.ipv6Literal = true;
     const size_t close = text.find(']');
     result.host = text.substr(1, close == std::string::npos ? std::string::npos : close - 1);
@@ -52,16 +53,17 @@ ServerText ParseBracketed(const std::string& text)
 }
 } // namespace
 
-ServerText ParseServerText(const std::string& text)
+ServerText ParseServerText(const std::string& text, int32_t defaultPort)
 {
     ServerText result;
     result.host = text;
+    result.port = defaultPort;
     if (text.empty()) {
         result.status = ServerTextStatus::NoHost;
         return result;
     }
     if (text[0] == '[')
-        return ParseBracketed(text);
+        return ParseBracketed(text, defaultPort);
     if (std::count(text.begin(), text.end(), ':') >= 2) {
         result.ipv6Literal = true;
         return result;

@@ -18,8 +18,8 @@ struct ServerText {
 // names a port; a port below 1 is invalid, any larger number is accepted.
 // "[address]" and "[address]:port" name an IPv6 address (host without the
 // brackets); so does a text with two or more colons and no brackets, on the
-// default port.
-ServerText ParseServerText(const std::string& text);
+// default port, which is `defaultPort` (NTP's unless given).
+ServerText ParseServerText(const std::string& text, int32_t defaultPort = NtpPort);
 
 // Like atoi (leading white space, an optional sign, digits up to the first
 // other character, 0 when there are none), but a number beyond the 32-bit

@@ -8,6 +8,7 @@ HOROLAB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 HOROLAB_RUN_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev libsystemd-dev nlohmann-json3-dev libmicrohttpd-dev
+    libgnutls28-dev ca-certificates # the NTS check: TLS 1.3, AES-SIV, the trust store
 )
 # What the test suite needs besides. No package here configures or starts a
 # service: the daemons the tests run (chronyd, and prometheus to scrape the
@@ -19,6 +20,7 @@ HOROLAB_TEST_PACKAGES=(
     dbus-daemon python3-dbusmock
     clang libclang-rt-14-dev
     desktop-file-utils dpkg-dev file lintian appstream
+    gnutls-bin # certtool makes the NTS tests' certificates
     libcap2 libedit2 libgnutls30 libnettle8 libseccomp2 # chronyd's libraries
 )
 

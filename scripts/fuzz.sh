@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the two libFuzzer targets with clang and runs each for a bounded
+# Builds the libFuzzer targets with clang and runs each for a bounded
 # time, starting from the committed seed corpora. Exits non-zero on a finding.
 #   scripts/fuzz.sh [SECONDS]      (default 60, or HOROLAB_FUZZ_SECONDS)
 #   HOROLAB_FUZZ_DIR               build tree (default build-fuzz)
@@ -8,7 +8,7 @@ install_missing_packages "${HOROLAB_RUN_PACKAGES[@]}" "${HOROLAB_TEST_PACKAGES[@
 
 seconds="${1:-${HOROLAB_FUZZ_SECONDS:-60}}"
 dir="${HOROLAB_FUZZ_DIR:-$HOROLAB_ROOT/build-fuzz}"
-targets=(ntp_answer server_text)
+targets=(ntp_answer server_text nts_fields)
 
 # Only the logic library and the targets: no Qt layer, no tests.
 if [ ! -f "$dir/build.ninja" ]; then

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the tool and runs the whole test suite. Then, each in a build tree
-# of its own: the monitor's tests under ThreadSanitizer, the two fuzzers for
+# of its own: the monitor's tests under ThreadSanitizer, the three fuzzers for
 # a bounded time, and the whole suite again under AddressSanitizer with
 # UndefinedBehaviorSanitizer. Every stage runs even when an earlier one
 # failed; the command fails when any stage did.

@@ -13,10 +13,14 @@ constexpr int32_t Window = 0; // the owner's client area
 } // namespace
 
 // The server box, "&Go" and the two check boxes beside it are not listed:
-// they keep their places from the template.
+// they keep their places from the template, as "Secure (&NTS)" does under
+// them by following the group box, which never moves.
 extern const LayoutRule kMainDialogLayout[MainDialogLayoutRows] = {
     {IDC_TIME_SERVER_GROUP, OffsetFrom(Window, L::Left), OffsetFrom(Window, L::Top),
      OffsetFrom(Window, L::Right), KeepHeight()},
+    // "Secure (&NTS)" rides with the group box's top left corner.
+    {IDC_NTS, OffsetFrom(IDC_TIME_SERVER_GROUP, L::Left), OffsetFrom(IDC_TIME_SERVER_GROUP, L::Top), KeepWidth(),
+     KeepHeight()},
     {IDC_LOG, OffsetFrom(Window, L::Left), OffsetFrom(Window, L::Top), OffsetFrom(Window, L::Right),
      OffsetFrom(Window, L::Bottom)},
     {IDC_STATUS, OffsetFrom(IDC_LOG, L::Left), OffsetFrom(IDC_LOG, L::Bottom),

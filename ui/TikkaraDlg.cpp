@@ -7,8 +7,8 @@ namespace {
 const char* const VersionText = "V 1.9.2";
 
 // The controls EnableControls switches, in the order it switches them.
-const int BusyControls[] = {IDC_SERVER, IDC_GO, IDC_SET_TIME, IDC_PORT123,
-                            IDC_AUTH,   IDC_SNTP, IDCANCEL,   IDC_CLEAR_LOG};
+const int BusyControls[] = {IDC_SERVER, IDC_GO,   IDC_SET_TIME,  IDC_PORT123, IDC_AUTH,
+                            IDC_SNTP,   IDCANCEL, IDC_CLEAR_LOG, IDC_NTS};
 
 // The log pane's lower two fifths, inside its border and clear of its
 // scroll bar: the statistics text of a run stays readable above the chart.
@@ -31,8 +31,9 @@ LogFont MakeLogFont()
 }
 } // namespace
 
-CTikkaraDlg::CTikkaraDlg(IWindow& window, ISocketLayer& sockets, IClock& clock)
-    : m_window(window), m_clock(clock), m_engine(sockets, clock)
+CTikkaraDlg::CTikkaraDlg(IWindow& window, ISocketLayer& sockets, IClock& clock, ITlsConnector& tls,
+                         ICrypto& crypto)
+    : m_window(window), m_clock(clock), m_engine(sockets, clock), m_tls(tls), m_crypto(crypto)
 {
 }
 

@@ -2,7 +2,11 @@
 #include "jitter/JitterChart.h"
 #include "jitter/JitterPoll.h"
 #include "ntp/NtpMsg.h"
+#include "nts/NtsCheck.h"
+#include "nts/NtsVerdict.h"
 #include "platform/Clock.h"
+#include "platform/Crypto.h"
+#include "platform/Tls.h"
 #include "query/Exchange.h"
 #include "platform/Net.h"
 #include "platform/Window.h"
@@ -13,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 // The main dialog: owns all state of a run and implements every operation.
 // It reaches the outside only through the window, the sockets and the clock.
@@ -20,8 +25,8 @@
 // query/ (address, transport, summary, clock, query), jitter/ (monitor, CSV).
 class CTikkaraDlg {
 public:
-    CTikkaraDlg(IWindow& window, ISocketLayer& sockets = PosixSockets(),
-                IClock& clock = SystemClock());
+    CTikkaraDlg(IWindow& window, ISocketLayer& sockets = PosixSockets(), IClock& clock = SystemClock(),
+                ITlsConnector& tls = SystemTls(), ICrypto& crypto = SystemCrypto());
     virtual ~CTikkaraDlg();
     CTikkaraDlg(const CTikkaraDlg&) = delete;
     CTikkaraDlg& operator=(const CTikkaraDlg&) = delete;
@@ -51,8 +56,8 @@ public:
     void RememberServer();
     void AppendLog(std::string text);
 
-    // Server address.
-    bool SetServer(const std::string& text);
+    // Server address; a text without a port names `defaultPort`.
+    bool SetServer(const std::string& text, int32_t defaultPort = NtpPort);
     // UDP transport.
     bool OpenSocket();
     void CloseSocket();
@@ -63,6 +68,12 @@ public:
     std::string FormatResultBox(const CNtpMsg& reply) const;
     // System clock.
     void SetClockFromReply(const CNtpMsg& reply, const NtpTimestamp& requestTransmit, bool logErrors);
+    // The NTS check behind "&Go" while "Secure (&NTS)" is checked.
+    void OnNtsQuery();
+    // Certificate files trusted by the NTS check besides the system's store.
+    void SetNtsCaFiles(std::vector<std::string> files) { m_ntsCaFiles = std::move(files); }
+    const NtsCheck& LastNtsCheck() const { return m_ntsCheck; }
+    const NtsVerdict& LastNtsVerdict() const { return m_ntsVerdict; }
 
     // What the last query or poll found, for the front ends: the exchange,
     // whether the clock was to be set and was, and the last bind failure.
@@ -104,12 +115,18 @@ private:
     ExchangeOptions CurrentOptions(int timeoutSeconds);
     // Called on the interface thread once the monitor's worker has ended.
     void OnMonitorThreadEnded();
+    void SetClockFromNts();
 
     IWindow& m_window;
     IClock& m_clock;
     CExchangeEngine m_engine;
     NtpExchange m_exchange;
     ClockSetting m_clockSetting;
+    ITlsConnector& m_tls;
+    ICrypto& m_crypto;
+    std::vector<std::string> m_ntsCaFiles;
+    NtsCheck m_ntsCheck;
+    NtsVerdict m_ntsVerdict;
     int m_bindError = 0;
     JitterPollObserver m_pollObserver;
     CJitterChart m_jitterChart;

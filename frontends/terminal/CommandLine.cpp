@@ -14,6 +14,8 @@ enum LongOnly {
     OptCsv,
     OptJitterMonitor,
     OptVersion,
+    OptNts,
+    OptNtsCa,
     OptExporter,
     OptTarget,
     OptAnyTarget,
@@ -21,6 +23,8 @@ enum LongOnly {
 
 const option LongOptions[] = {
     {"query", required_argument, nullptr, 'q'},
+    {"nts", required_argument, nullptr, OptNts},
+    {"nts-ca", required_argument, nullptr, OptNtsCa},
     {"monitor", required_argument, nullptr, OptMonitor},
     {"jitter-monitor", no_argument, nullptr, OptJitterMonitor},
     {"polls", required_argument, nullptr, OptPolls},
@@ -47,13 +51,15 @@ CommandLine Bad(const std::string& why)
 // Which options belong to which mode; anything else is bad usage.
 std::string CheckCombination(const CommandLine& line, bool pollsGiven)
 {
-    const bool terminal = line.mode == RunMode::Query || line.mode == RunMode::Monitor;
-    if (line.json && line.mode != RunMode::Query)
-        return "--json needs --query";
+    const bool terminal = line.mode == RunMode::Query || line.mode == RunMode::Nts || line.mode == RunMode::Monitor;
+    if (line.json && line.mode != RunMode::Query && line.mode != RunMode::Nts)
+        return "--json needs --query or --nts";
+    if (!line.ntsCaFiles.empty() && line.mode != RunMode::Nts)
+        return "--nts-ca needs --nts";
     if ((pollsGiven || !line.csvPath.empty()) && line.mode != RunMode::Monitor)
         return "--polls and --csv need --monitor";
     if ((line.port123 || line.setTime) && !terminal)
-        return "--port-123 and --set-time need --query or --monitor";
+        return "--port-123 and --set-time need --query, --nts or --monitor";
     const bool allowed = !line.targets.empty() || line.anyTarget;
     if (allowed && line.mode != RunMode::Exporter)
         return "--target and --any-target need --exporter";
@@ -75,6 +81,8 @@ CommandLine ParseCommandLine(int argc, char** argv)
     while ((option = getopt_long(argc, argv, ":q:h", LongOptions, nullptr)) != -1) {
         switch (option) {
         case 'q': line.mode = RunMode::Query; line.server = optarg; ++modes; break;
+        case OptNts: line.mode = RunMode::Nts; line.server = optarg; ++modes; break;
+        case OptNtsCa: line.ntsCaFiles.push_back(optarg); break;
         case OptMonitor: line.mode = RunMode::Monitor; line.server = optarg; ++modes; break;
         case OptJitterMonitor: line.mode = RunMode::WindowMonitor; ++modes; break;
         case OptExporter: line.mode = RunMode::Exporter; line.exporterAddress = optarg; ++modes; break;
@@ -99,7 +107,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
         }
     }
     if (modes > 1)
-        return Bad("choose one of --query, --monitor, --jitter-monitor, --exporter, --help, --version");
+        return Bad("choose one of --query, --nts, --monitor, --jitter-monitor, --exporter, --help, --version");
     const int operands = argc - optind;
     if (operands > 1)
         return Bad("one server at most");
@@ -119,13 +127,17 @@ std::string UsageText()
     return "Usage: horolab [SERVER[:PORT]]\n"
            "       horolab --jitter-monitor [SERVER[:PORT]]\n"
            "       horolab -q|--query SERVER[:PORT] [--port-123] [--set-time] [--json]\n"
+           "       horolab --nts SERVER[:PORT] [--nts-ca FILE]... [--port-123] [--set-time] [--json]\n"
            "       horolab --monitor SERVER[:PORT] [--polls N] [--csv FILE] [--port-123] [--set-time]\n"
            "       horolab --exporter [ADDRESS:]PORT --target SERVER[:PORT]... | --any-target\n"
            "       horolab --help | --version\n"
            "\n"
            "Without options the window opens; with SERVER it queries that server at once.\n"
            "  -q, --query SERVER    query once without a window and print the report\n"
-           "      --json            print the answer as one JSON object instead\n"
+           "      --nts SERVER      check the server's Network Time Security: key exchange\n"
+           "                        (PORT, default 4460), two authenticated NTP exchanges\n"
+           "      --nts-ca FILE     trust the PEM certificates in FILE too (repeatable)\n"
+           "      --json            print the answer (or the NTS check) as one JSON object\n"
            "      --monitor SERVER  run the jitter monitor in the terminal until Ctrl-C\n"
            "      --polls N         stop the monitor after N polls\n"
            "      --csv FILE        record every good poll in FILE (emptied first)\n"
@@ -140,5 +152,6 @@ std::string UsageText()
            "  -h, --help            show this text\n"
            "      --version         show the version\n"
            "\n"
-           "Exit status: 0 success, 1 the query failed, 2 bad usage.\n";
+           "Exit status: 0 success, 1 the query failed (with --nts: anything but a verified,\n"
+           "authenticated answer from a server whose NTS works), 2 bad usage.\n";
 }

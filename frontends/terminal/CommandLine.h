@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-enum class RunMode { Window, WindowQuery, WindowMonitor, Query, Monitor, Exporter, Help, Version, BadUsage };
+enum class RunMode { Window, WindowQuery, WindowMonitor, Query, Nts, Monitor, Exporter, Help, Version, BadUsage };
 
 struct CommandLine {
     RunMode mode = RunMode::Window;
@@ -13,6 +13,7 @@ struct CommandLine {
     bool port123 = false;
     bool setTime = false;
     bool json = false;
+    std::vector<std::string> ntsCaFiles; // trusted besides the system's store
     std::string exporterAddress;      // "[ADDRESS:]PORT"
     std::vector<std::string> targets; // the servers the exporter answers for
     bool anyTarget = false;

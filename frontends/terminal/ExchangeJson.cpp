@@ -32,7 +32,7 @@ nlohmann::json AnswerJson(const NtpExchange& exchange)
     const CNtpMsg& reply = exchange.reply;
     const std::string refId = reply.GetRefIdText();
     const std::string untrusted = UnsoundAnswerReason(reply, exchange.requestTransmit);
-    auto trusted = [&](double seconds) { return untrusted.empty() ? nlohmann::json(seconds * 1000) : nlohmann::json(); };
+    auto trusted = [&](double seconds) { return IsTrustedAnswer(exchange) ? nlohmann::json(seconds * 1000) : nlohmann::json(); };
     return {
         {"leap", reply.m_leap},
         {"version", reply.m_version},

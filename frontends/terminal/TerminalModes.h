@@ -4,4 +4,5 @@
 #include "frontends/terminal/CommandLine.h"
 
 int RunTerminalQuery(const CommandLine& line);
+int RunTerminalNts(const CommandLine& line);
 int RunTerminalMonitor(const CommandLine& line);

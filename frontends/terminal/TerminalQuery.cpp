@@ -36,10 +36,14 @@ int RunTerminalQuery(const CommandLine& line)
             out["clock"] = ClockJson(clock);
         std::fputs(JsonText(out).c_str(), stdout);
     } else {
+        // The report, then what the window's status line shows under it.
         const std::string log = ToLfLines(window.GetText(IDC_LOG));
         std::fputs(log.c_str(), stdout);
         if (!log.empty() && log.back() != '\n')
             std::fputc('\n', stdout);
+        const std::string status = MeasurementText(exchange);
+        if (!status.empty())
+            std::printf("\n%s\n", status.c_str());
     }
     // Asked to set the clock, the query has failed when the clock was not set.
     return exchange.Answered() && (!line.setTime || clock.set) ? 0 : 1;

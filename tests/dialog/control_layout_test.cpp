@@ -15,7 +15,7 @@ namespace {
 // Every control of the template plus the logo and the chart.
 const int AllControls[] = {IDC_TIME_SERVER_GROUP, IDC_SERVER, IDC_GO,   IDC_PORT123,   IDC_SET_TIME,
                            IDC_LOG,               IDC_STATUS, IDCANCEL, IDC_AUTH,      IDC_SNTP,
-                           IDC_VERSION,           IDC_CLEAR_LOG, IDC_LOGO, IDC_CHART};
+                           IDC_VERSION,           IDC_CLEAR_LOG, IDC_LOGO, IDC_NTS, IDC_CHART};
 
 // Dialog units to pixels for an 8-point "MS Sans Serif" (base units 6 x 13),
 // rounded like the platform's MulDiv.
@@ -35,6 +35,7 @@ protected:
         for (const ControlTemplate& c : t->controls) {
             FakeControl control = window.Control(c.id);
             control.rect = {X(c.x), Y(c.y), X(c.x + c.cx), Y(c.y + c.cy)};
+            control.clipSiblings = (c.style & ControlStyle::ClipSiblings) != 0;
             window.SetControl(c.id, control);
         }
         client = {0, 0, X(t->cx), Y(t->cy)};
@@ -112,7 +113,7 @@ TEST_F(ControlLayoutTest, EnlargingMovesAndStretchesEachRow)
         // The chart keeps its share of the pane's height.
         const int32_t top = log.top + (chart.top - log.top) * (log.Height() + dy) / log.Height();
         EXPECT_EQ(At(IDC_CHART), (Rect{chart.left, top, chart.right + dx, chart.bottom + dy}));
-        for (int id : {IDC_SERVER, IDC_GO, IDC_PORT123, IDC_SET_TIME})
+        for (int id : {IDC_SERVER, IDC_GO, IDC_PORT123, IDC_SET_TIME, IDC_NTS})
             EXPECT_EQ(At(id), initial[id]) << id;
     }
 }

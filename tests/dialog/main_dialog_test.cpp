@@ -66,10 +66,10 @@ TEST_F(MainDialogTest, MissingMenuSkipsTheTrim)
     EXPECT_FALSE(noMenu.IsControlVisible(IDC_AUTH));
 }
 
-TEST_F(MainDialogTest, EnableControlsSwitchesTheEightControlsAndTheFileMenu)
+TEST_F(MainDialogTest, EnableControlsSwitchesTheNineControlsAndTheFileMenu)
 {
-    const int switched[] = {IDC_SERVER, IDC_GO, IDC_SET_TIME, IDC_PORT123,
-                            IDC_AUTH,   IDC_SNTP, IDCANCEL,   IDC_CLEAR_LOG};
+    const int switched[] = {IDC_SERVER, IDC_GO,   IDC_SET_TIME,  IDC_PORT123, IDC_AUTH,
+                            IDC_SNTP,   IDCANCEL, IDC_CLEAR_LOG, IDC_NTS};
     dlg.EnableControls(false);
     for (int id : switched)
         EXPECT_FALSE(window.IsControlEnabled(id)) << id;

@@ -25,7 +25,7 @@ FakeWindow::FakeWindow()
 {
     const std::pair<int, const char*> controls[] = {
         {IDC_TIME_SERVER_GROUP, "Time Server"}, {IDC_SERVER, ""},  {IDC_GO, "&Go"},
-        {IDC_PORT123, "Send from Port &123"},   {IDC_SET_TIME, "Set System &Time"},
+        {IDC_PORT123, "Send from Port &123"},   {IDC_SET_TIME, "Set System &Time"}, {IDC_NTS, "Secure (&NTS)"},
         {IDC_LOG, ""},        {IDC_STATUS, "Status"}, {IDCANCEL, "&Quit"},
         {IDC_AUTH, "Auth"},   {IDC_SNTP, "SNTP"},     {IDC_VERSION, "Static"},
         {IDC_CLEAR_LOG, "&Clear Log"},

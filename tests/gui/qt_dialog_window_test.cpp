@@ -110,13 +110,13 @@ TEST(QtDialogWindow, TemplateDialogUnitsBecomePixelsFromTheFontMetrics)
 
     const Rect client = d.window.GetClientRect();
     EXPECT_EQ(client.Width(), Round(333, bx, 4));
-    EXPECT_EQ(client.Height(), Round(366, by, 8));
+    EXPECT_EQ(client.Height(), Round(378, by, 8));
     EXPECT_EQ(d.window.GetControlRect(IDC_LOG),
-              (Rect{Round(7, bx, 4), Round(39, by, 8), Round(7, bx, 4) + Round(318, bx, 4),
-                    Round(39, by, 8) + Round(289, by, 8)}));
+              (Rect{Round(7, bx, 4), Round(51, by, 8), Round(7, bx, 4) + Round(318, bx, 4),
+                    Round(51, by, 8) + Round(289, by, 8)}));
     const Rect clear = d.window.GetControlRect(IDC_CLEAR_LOG);
     EXPECT_EQ(clear.left, Round(203, bx, 4));
-    EXPECT_EQ(clear.top, Round(344, by, 8));
+    EXPECT_EQ(clear.top, Round(356, by, 8));
     // The server box shows its field; its list drops below it.
     const Rect server = d.window.GetControlRect(IDC_SERVER);
     EXPECT_EQ(server.left, Round(15, bx, 4));
@@ -268,18 +268,18 @@ TEST(QtDialogWindow, TabFollowsTheTemplateAndMnemonicLettersWorkAloneOutsideTheT
     OpenDialog d;
     const auto focusedId = [&] {
         QWidget* w = d.window.focusWidget();
-        for (int id : {IDC_SERVER, IDC_GO, IDC_PORT123, IDC_SET_TIME, IDC_LOG, IDCANCEL, IDC_CLEAR_LOG})
+        for (int id : {IDC_SERVER, IDC_GO, IDC_PORT123, IDC_SET_TIME, IDC_NTS, IDC_LOG, IDCANCEL, IDC_CLEAR_LOG})
             if (w == d.window.Control(id) || (w && w->parentWidget() == d.window.Control(id)))
                 return id;
         return 0;
     };
     d.Field()->setFocus();
     std::vector<int> order{focusedId()};
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 8; ++i) {
         Key(d.window.focusWidget(), Qt::Key_Tab);
         order.push_back(focusedId());
     }
-    EXPECT_EQ(order, (std::vector<int>{IDC_SERVER, IDC_GO, IDC_PORT123, IDC_SET_TIME, IDC_LOG, IDCANCEL,
+    EXPECT_EQ(order, (std::vector<int>{IDC_SERVER, IDC_GO, IDC_PORT123, IDC_SET_TIME, IDC_NTS, IDC_LOG, IDCANCEL,
                                        IDC_CLEAR_LOG, IDC_SERVER}));
 
     // In the server box a letter is text; on a button it is the mnemonic.
@@ -296,6 +296,9 @@ TEST(QtDialogWindow, TabFollowsTheTemplateAndMnemonicLettersWorkAloneOutsideTheT
     Type(go, "t");
     EXPECT_TRUE(WaitFor([&] { return d.window.IsChecked(IDC_SET_TIME); }, 1000)) << "\"Set System &Time\" not pressed";
     d.window.SetChecked(IDC_SET_TIME, false);
+    Type(go, "n");
+    EXPECT_TRUE(WaitFor([&] { return d.window.IsChecked(IDC_NTS); }, 1000)) << "\"Secure (&NTS)\" not pressed";
+    d.window.SetChecked(IDC_NTS, false);
 }
 
 TEST(QtDialogWindow, BitmapControlsPaintThroughTheDialogOnlyWhileItIsBound)

@@ -56,9 +56,10 @@ void AskWindowManager(QtDialogWindow& window, const QStringList& request)
     RunTool("wmctrl", QStringList{"-i", "-r", QString::number(window.winId())} + request);
 }
 
-// Every control of the layout table and the four it leaves in place.
+// Every control of the layout table and the four it leaves in place; "Secure
+// (&NTS)" follows the group box's corner, which stays.
 const int Controls[] = {IDC_TIME_SERVER_GROUP, IDC_LOG,    IDC_STATUS, IDCANCEL,    IDC_CLEAR_LOG, IDC_VERSION,
-                        IDC_LOGO,              IDC_SERVER, IDC_GO,     IDC_PORT123, IDC_SET_TIME};
+                        IDC_LOGO,              IDC_SERVER, IDC_GO,     IDC_PORT123, IDC_SET_TIME, IDC_NTS};
 
 std::map<int, QRect> Rectangles(QtDialogWindow& window)
 {

@@ -36,6 +36,8 @@ echo "Depends: $depends"
 # Computed from the binary: the widgets library and the C++ runtime at least.
 [[ "$depends" =~ (^|, )libqt6widgets6( |,|$) ]] || fail "Depends lacks the Qt 6 widgets library"
 [[ "$depends" =~ (^|, )libstdc\+\+6( |,|$) ]] || fail "Depends lacks libstdc++6"
+[[ "$depends" =~ (^|, )libgnutls30( |,|$) ]] || fail "Depends lacks GnuTLS, which the NTS check links"
+[ "$(field Recommends)" = ca-certificates ] || fail "Recommends is '$(field Recommends)', not the NTS trust store"
 description=$(field Description)
 [ "$(head -n1 <<<"$description")" = "diagnostic tool for NTP time servers" ] || fail "Description summary: $description"
 [ "$(wc -l <<<"$description")" -ge 2 ] || fail "Description has no long text"

@@ -2,6 +2,7 @@
 // Runs the built program as a child process with its standard output and
 // error captured in files, as a shell would run it.
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -14,9 +15,10 @@
 class CChildProcess {
 public:
     // Starts `args` (args[0] is the program's path); output goes to files
-    // next to each other under `dir`.
+    // next to each other under `dir`, named for this test process so that
+    // tests running side by side keep theirs apart.
     CChildProcess(const std::vector<std::string>& args, const std::string& dir)
-        : m_out(dir + "/stdout"), m_err(dir + "/stderr")
+        : m_out(dir + "/stdout." + std::to_string(getpid())), m_err(dir + "/stderr." + std::to_string(getpid()))
     {
         // Emptied before the child starts, so no earlier run's output is read.
         const int out = open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -42,6 +44,8 @@ public:
             kill(m_pid, SIGKILL);
             waitpid(m_pid, nullptr, 0);
         }
+        std::remove(m_out.c_str());
+        std::remove(m_err.c_str());
     }
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;

@@ -2,16 +2,20 @@
 // report is the window's log pane for the same answer, its exit status says
 // how the query went, and its JSON holds the answer's own numbers.
 #include "support/ChildProcess.h"
+#include "support/NtpSamples.h"
+#include "support/Port123.h"
 #include "support/QtTestMain.h"
 #include "support/TestPaths.h"
 #include "support/UdpResponder.h"
 
 #include "frontends/qt/QtDialogWindow.h"
+#include "frontends/terminal/ExchangeJson.h"
 #include "frontends/terminal/TerminalText.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
 #include <cmath>
+#include <regex>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -61,6 +65,7 @@ TEST(TerminalQuery, PrintsTheWindowsReportForTheSameAnswer)
     ASSERT_NE(window.find("Timestamps shown in local time zone:"), std::string::npos) << window;
     const ProgramRun run = Horolab({"--query", server.ServerText()});
     EXPECT_EQ(run.status, 0) << run.err;
+    // No offset under the report: the answer is not one to this request.
     EXPECT_EQ(run.out, ToLfLines(window) + "\n");
     EXPECT_EQ(run.err, "");
 }
@@ -79,7 +84,8 @@ TEST(TerminalQuery, ExitStatusSaysHowItWent)
 
     for (std::vector<std::string> bad :
          {std::vector<std::string>{"--query"}, {"--bogus"}, {"--json", "x"}, {"--monitor", "x", "--polls", "0"},
-          {"a", "b"}, {"--exporter", "9123"}, {"--target", "x"}, {"--query", "x", "--any-target"}}) {
+          {"a", "b"}, {"--nts"}, {"--nts", "x", "-q", "y"}, {"--nts-ca", "f", "-q", "x"},
+          {"--polls", "3", "--nts", "x"}, {"--exporter", "9123"}, {"--target", "x"}, {"--query", "x", "--any-target"}}) {
         const ProgramRun run = Horolab(bad);
         EXPECT_EQ(run.status, 2) << bad[0];
         EXPECT_EQ(run.out, "") << bad[0];
@@ -97,6 +103,12 @@ TEST(TerminalQuery, JsonOffsetAndDelayFollowFromItsTimestamps)
     const std::string port = ChronyPort();
     if (port.empty())
         GTEST_SKIP() << "the chronyd fixture is not running";
+    // As text, the status line's offset and round trip end the report.
+    const ProgramRun text = Horolab({"-q", "127.0.0.1:" + port});
+    EXPECT_TRUE(std::regex_search(text.out, std::regex(R"(\(UTC [+-]\d+:\d\d\)\n\nOffset [+-]\d+\.\d{3} ms, )"
+                                                       R"(round trip \d+\.\d{3} ms\n$)")))
+        << text.out;
+
     const ProgramRun run = Horolab({"-q", "127.0.0.1:" + port, "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     const nlohmann::json answer = nlohmann::json::parse(run.out);
@@ -142,6 +154,85 @@ TEST(TerminalQuery, JsonOfAFailureIsTheErrorText)
     EXPECT_EQ(run.status, 1);
     const nlohmann::json failure = nlohmann::json::parse(run.out);
     EXPECT_EQ(failure["error"], "*receive error no. 10054 (Connection reset by peer)");
+}
+
+// The JSON's dates are the report's: both eras, milliseconds truncated, and
+// a timestamp that is not set is no date at all.
+TEST(TerminalQuery, JsonDatesFollowTheReportsConversions)
+{
+    const std::pair<NtpTimestamp, nlohmann::json> cases[] = {
+        {{0, 0x80000000u}, nullptr},
+        {{NewYear2024, 0x80000000u}, "2024-01-01T00:00:00.500Z"},
+        {{NewYear2024, MsToNtpFraction(999)}, "2024-01-01T00:00:00.998Z"},
+        {{2208988800u, 1}, "1970-01-01T00:00:00.000Z"},
+        {{0xFFFFFFFFu, 0xFFFFFFFFu}, "2036-02-07T06:28:15.999Z"},
+        {{100, 0}, "2036-02-07T06:29:56.000Z"},
+    };
+    for (const auto& [timestamp, iso] : cases) {
+        const nlohmann::json json = TimestampJson(timestamp);
+        EXPECT_EQ(json["iso8601_utc"], iso) << timestamp.Seconds;
+        EXPECT_EQ(json["seconds"], timestamp.Seconds);
+        EXPECT_EQ(json["fraction"], timestamp.Fraction);
+    }
+}
+
+// What the command line does when things go wrong: the exit status and the
+// texts, whatever bytes it was given.
+TEST(TerminalQuery, FailuresAreReportedAndNeverPassForSuccess)
+{
+    enum class Server { Gps, Closed };
+    const struct {
+        const char* name;
+        std::vector<std::string> args; // "SERVER" stands for the server's text
+        Server server;
+        bool holdPort123;
+        int status;
+        const char* outHas;
+        const char* errHas;
+        std::vector<std::pair<const char*, nlohmann::json>> json; // pointer, value
+    } cases[] = {
+        {"a host name not in UTF-8", {"-q", "\xff..x", "--json"}, Server::Gps, false, 1, "", "",
+         {{"/error", "--Could not find host \xEF\xBF\xBD..x."}}},
+        {"port 123 out of reach", {"-q", "SERVER", "--port-123"}, Server::Gps, true, 1, "", "port 123", {}},
+        {"port 123 out of reach, monitor", {"--monitor", "SERVER", "--port-123"}, Server::Gps, true, 1, "", "port 123", {}},
+        {"three polls of a closed port", {"--monitor", "SERVER", "--polls", "3"}, Server::Closed, false, 0,
+         "          total: 3\n", "", {}},
+        {"clock not set from a stranger's answer", {"-q", "SERVER", "--set-time", "--json"}, Server::Gps, false, 1, "", "",
+         {{"/clock/asked", true}, {"/clock/set", false},
+          {"/clock/reason", "Originate Timestamp is not this request's Transmit Timestamp"},
+          {"/untrusted_reason", "Originate Timestamp is not this request's Transmit Timestamp"},
+          {"/offset_ms", nullptr}, {"/delay_ms", nullptr}, {"/stratum", 1}}},
+        {"the same as text", {"-q", "SERVER", "--set-time"}, Server::Gps, false, 1,
+         "--System time not set: Originate Timestamp is not this request's Transmit Timestamp", "", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The GPS answer's Originate Timestamp is from 2024: never this request's.
+        CUdpResponder server(CUdpResponder::Always({CUdpResponder::Message(GpsAnswer())}));
+        const std::string text = server.ServerText();
+        if (c.server == Server::Closed)
+            server.Stop();
+        const int held = c.holdPort123 ? HoldPort123() : -1; // without root nobody binds it anyway
+        std::vector<std::string> args = c.args;
+        for (std::string& arg : args)
+            if (arg == "SERVER")
+                arg = text;
+        const ProgramRun run = Horolab(args);
+        if (held >= 0)
+            ::close(held);
+
+        EXPECT_EQ(run.status, c.status) << run.out << run.err;
+        EXPECT_NE(run.out.find(c.outHas), std::string::npos) << run.out;
+        EXPECT_NE(run.err.find(c.errHas), std::string::npos) << run.err;
+        if (c.holdPort123) {
+            EXPECT_EQ(run.out, "") << "nothing is sent from another port instead";
+        }
+        if (c.json.empty())
+            continue;
+        const nlohmann::json out = nlohmann::json::parse(run.out); // throws on text that is not UTF-8
+        for (const auto& [pointer, value] : c.json)
+            EXPECT_EQ(out.value(nlohmann::json::json_pointer(pointer), nlohmann::json("missing")), value) << pointer;
+    }
 }
 
 HOROLAB_QT_TEST_MAIN()

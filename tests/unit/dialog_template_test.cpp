@@ -27,7 +27,7 @@ TEST(DialogTemplate, MainDialogHasItsCaptionSizeFontMenuAndFrame)
     ASSERT_NE(d, nullptr);
     EXPECT_STREQ(d->caption, "Horolab by Vantrel");
     EXPECT_EQ(d->cx, 333);
-    EXPECT_EQ(d->cy, 366);
+    EXPECT_EQ(d->cy, 378); // 12 units taller for the group box's second row
     EXPECT_STREQ(d->fontFace, "MS Sans Serif");
     EXPECT_EQ(d->fontPoints, 8);
     EXPECT_EQ(d->menuId, IDR_MENU);
@@ -51,7 +51,7 @@ TEST(DialogTemplate, ControlsComeInTabOrderAndLieInsideTheClientArea)
         }
     }
     EXPECT_EQ(ids, (std::vector<int>{IDC_TIME_SERVER_GROUP, IDC_SERVER, IDC_GO, IDC_PORT123, IDC_SET_TIME,
-                                     IDC_LOG, IDC_STATUS, IDCANCEL, IDC_AUTH, IDC_SNTP, IDC_VERSION,
+                                     IDC_NTS, IDC_LOG, IDC_STATUS, IDCANCEL, IDC_AUTH, IDC_SNTP, IDC_VERSION,
                                      IDC_CLEAR_LOG}));
     EXPECT_EQ(std::set<int>(ids.begin(), ids.end()).size(), ids.size());
 }
@@ -78,7 +78,7 @@ TEST(DialogTemplate, ControlsCarryTheirKindsStylesAndCaptions)
     EXPECT_EQ(log.kind, ControlKind::Edit);
     for (uint32_t s : {MultiLine, ReadOnly, VScroll, Border, AutoHScroll, AutoVScroll, TabStop})
         EXPECT_TRUE(log.style & s) << s;
-    EXPECT_EQ((std::vector<int>{log.x, log.y, log.cx, log.cy}), (std::vector<int>{7, 39, 318, 289}));
+    EXPECT_EQ((std::vector<int>{log.x, log.y, log.cx, log.cy}), (std::vector<int>{7, 51, 318, 289}));
 
     EXPECT_TRUE(Find(d, IDC_STATUS).style & AlignLeft);
     EXPECT_STREQ(Find(d, IDC_STATUS).caption, "Status");
@@ -87,7 +87,7 @@ TEST(DialogTemplate, ControlsCarryTheirKindsStylesAndCaptions)
     EXPECT_TRUE(version.style & CentreVertically);
     EXPECT_STREQ(version.caption, "Static");
 
-    for (int id : {IDC_PORT123, IDC_SET_TIME, IDC_AUTH, IDC_SNTP}) {
+    for (int id : {IDC_PORT123, IDC_SET_TIME, IDC_NTS, IDC_AUTH, IDC_SNTP}) {
         EXPECT_EQ(Find(d, id).kind, ControlKind::CheckBox) << id;
         EXPECT_TRUE(Find(d, id).style & AutoCheck) << id;
     }
@@ -96,8 +96,24 @@ TEST(DialogTemplate, ControlsCarryTheirKindsStylesAndCaptions)
     EXPECT_STREQ(Find(d, IDCANCEL).caption, "&Quit");
     EXPECT_STREQ(Find(d, IDC_CLEAR_LOG).caption, "&Clear Log");
     EXPECT_STREQ(Find(d, IDC_TIME_SERVER_GROUP).caption, "Time Server");
+    EXPECT_STREQ(Find(d, IDC_NTS).caption, "Secure (&NTS)");
+    // Only the box inside the group keeps out of the layout's overlap test.
     for (const ControlTemplate& c : d.controls)
-        EXPECT_FALSE(c.style & ClipSiblings) << c.id;
+        EXPECT_EQ((c.style & ClipSiblings) != 0, c.id == IDC_NTS) << c.id;
+}
+
+TEST(DialogTemplate, TheNtsBoxSitsInTheGroupsSecondRowUnderTheFirstRow)
+{
+    const DialogTemplate& d = *FindDialogTemplate(IDD_MAIN);
+    const ControlTemplate& group = Find(d, IDC_TIME_SERVER_GROUP);
+    const ControlTemplate& nts = Find(d, IDC_NTS);
+    for (int id : {IDC_GO, IDC_PORT123, IDC_SET_TIME})
+        EXPECT_GE(nts.y, Find(d, id).y + Find(d, id).cy) << id;
+    EXPECT_EQ(nts.x, Find(d, IDC_PORT123).x);
+    EXPECT_GT(nts.x, group.x);
+    EXPECT_LE(nts.x + nts.cx, group.x + group.cx);
+    EXPECT_LT(nts.y + nts.cy, group.y + group.cy);
+    EXPECT_LT(group.y + group.cy, Find(d, IDC_LOG).y);
 }
 
 TEST(MenuTemplate, FileMenuHoldsTenEntriesWithSeparatorsAndQuitLast)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 
 namespace {
@@ -160,6 +161,59 @@ TEST(NtpSecondsToTime, MapsBothErasFrom1970On)
 
     // The round trip through the calendar conversion.
     EXPECT_EQ(NtpSecondsToTime(SecondsOf(Utc(2026, 12, 6, 18, 20, 0))), 1796581200);
+}
+
+// The wall clock as a precise timestamp and as a request's millisecond one,
+// both eras; the difference of two timestamps across the wrap.
+TEST(NtpWallClock, PreciseAndMillisecondTimesAcrossTheEras)
+{
+    const struct {
+        int64_t unixSeconds;
+        uint32_t nanoseconds;
+        NtpTimestamp precise;
+        NtpTimestamp millisecond;
+    } cases[] = {
+        {0, 0, {UnixEpochNtpSeconds, 0}, {UnixEpochNtpSeconds, 0}},
+        {1704067200, 500000000, {3913056000u, 0x80000000u}, {3913056000u, 0x80000000u}},
+        {1704067200, 250999999, {3913056000u, 0x40418933u}, {3913056000u, MsToNtpFraction(250)}},
+        {2085978495, 999999999, {0xFFFFFFFFu, 0xFFFFFFFBu}, {0xFFFFFFFFu, MsToNtpFraction(999)}},
+        {2085978496, 1000000, {0, 0x00418937u}, {0, MsToNtpFraction(1)}}, // era 1
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.unixSeconds);
+        EXPECT_EQ(NtpPreciseTime(c.unixSeconds, c.nanoseconds), c.precise);
+        EXPECT_EQ(NtpMillisecondTime(c.unixSeconds, c.nanoseconds), c.millisecond);
+    }
+    EXPECT_DOUBLE_EQ(NtpSecondsBetween({0, 0x80000000u}, {0xFFFFFFFFu, 0}), 1.5) << "across the era wrap";
+    EXPECT_DOUBLE_EQ(NtpSecondsBetween({0xFFFFFFFFu, 0}, {0, 0x80000000u}), -1.5);
+}
+
+// Random bits below the millisecond never change the millisecond a report
+// shows, and reach both ends of that millisecond's fractions.
+TEST(WithRandomSubMillisecond, KeepsTheShownMillisecond)
+{
+    for (uint32_t fraction : {0u, 0x40000000u, MsToNtpFraction(1), MsToNtpFraction(998), MsToNtpFraction(999), 0xFFFFFFFFu}) {
+        SCOPED_TRACE(fraction);
+        const uint32_t shown = MulHigh32(1000, fraction);
+        const uint32_t lowest = WithRandomSubMillisecond({7, fraction}, 0).Fraction;
+        EXPECT_EQ(MulHigh32(1000, lowest), shown);
+        if (lowest > 0) {
+            EXPECT_EQ(MulHigh32(1000, lowest - 1), shown - 1) << "the millisecond's first fraction";
+        }
+        for (uint32_t random : {1u, 4294966u, 4294967u, 123456789u, 0xFFFFFFFFu}) {
+            const NtpTimestamp t = WithRandomSubMillisecond({7, fraction}, random);
+            EXPECT_EQ(t.Seconds, 7u);
+            EXPECT_EQ(MulHigh32(1000, t.Fraction), shown) << random;
+        }
+    }
+    // About 2^22 values to choose from: the highest reachable is the
+    // millisecond's last fraction.
+    const uint32_t first = WithRandomSubMillisecond({0, MsToNtpFraction(250)}, 0).Fraction;
+    uint32_t last = first;
+    for (uint32_t r = 4294960u; r < 4294970u; ++r)
+        last = std::max(last, WithRandomSubMillisecond({0, MsToNtpFraction(250)}, r).Fraction);
+    EXPECT_EQ(MulHigh32(1000, last + 1), 251u);
+    EXPECT_GT(last - first, 1u << 21);
 }
 
 } // namespace

@@ -1,0 +1,188 @@
+#include "nts/NtsCheck.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int ConnectTimeoutMs = 3000;
+constexpr int TlsTimeoutMs = 5000;
+constexpr int NtpTimeoutSeconds = 2;
+// Key-exchange answers are a few hundred bytes; a server that sends more
+// than this without an End of Message is not going to end it.
+constexpr size_t MaxRecordBytes = 65536;
+// An NTS answer carries the header, the identifier, the authenticator and
+// the new cookies, which servers keep well under a kilobyte each.
+constexpr int MaxAnswerBytes = 4096;
+// One placeholder asks for one cookie beyond the one the request spends.
+constexpr int Placeholders = 1;
+const char* const ExporterLabel = "EXPORTER-network-time-security";
+
+std::vector<uint8_t> ExporterContext(uint16_t aead, uint8_t direction)
+{
+    return {0, NtsProtocolNtpV4, static_cast<uint8_t>(aead >> 8), static_cast<uint8_t>(aead), direction};
+}
+
+} // namespace
+
+bool NtsKeyExchangeUsable(const NtsKeyExchange& ke)
+{
+    return ke.keysExported && !ke.response.cookies.empty();
+}
+
+NtsKeyExchange CNtsChecker::KeyExchange(const NtpExchange& where, const std::vector<std::string>& caFiles)
+{
+    NtsKeyExchange ke;
+    ke.caFiles = caFiles;
+    IClock& clock = m_engine.Clock();
+    const int64_t start = clock.MonotonicMicroseconds();
+    ke.resolved = where.outcome == ExchangeOutcome::NotRun && where.server.family != 0;
+    ke.host = where.host;
+    ke.port = where.port;
+    ke.address = where.server;
+    ke.resolveFailure = where.outcome;
+    if (!ke.resolved)
+        return ke;
+
+    std::unique_ptr<ITlsChannel> channel = m_tls.Connect(ke.address, ConnectTimeoutMs, ke.connect);
+    ke.connectMicros = clock.MonotonicMicroseconds() - start;
+    ke.connected = channel != nullptr;
+    if (channel) {
+        TlsOptions options{ke.host, NtsKeAlpn, caFiles, TlsTimeoutMs};
+        const int64_t handshakeStart = clock.MonotonicMicroseconds();
+        const bool established = channel->Handshake(options, ke.tls);
+        ke.handshakeMicros = clock.MonotonicMicroseconds() - handshakeStart;
+        if (established) {
+            ke.requestSent = channel->Write(NtsKeClientRequest({AeadAesSivCmac256}));
+            if (ke.requestSent)
+                ReadRecords(*channel, ke);
+            ke.response = ReadNtsKeResponse(ke.records);
+            ExportKeys(*channel, ke);
+        }
+    }
+    ke.totalMicros = clock.MonotonicMicroseconds() - start;
+    return ke;
+}
+
+void CNtsChecker::ReadRecords(ITlsChannel& channel, NtsKeyExchange& ke)
+{
+    std::vector<uint8_t> stream;
+    uint8_t buffer[4096];
+    while (stream.size() < MaxRecordBytes) {
+        const int got = channel.Read(buffer, sizeof buffer);
+        if (got <= 0) {
+            ke.readFailure = got < 0 ? channel.ReadFailure() : "";
+            break;
+        }
+        stream.insert(stream.end(), buffer, buffer + got);
+        const NtsKeParse parse = ParseNtsKeRecords(stream.data(), stream.size());
+        ke.records = parse.records;
+        if ((ke.endOfMessage = parse.endOfMessage))
+            return;
+    }
+    ke.records = ParseNtsKeRecords(stream.data(), stream.size()).records;
+}
+
+void CNtsChecker::ExportKeys(ITlsChannel& channel, NtsKeyExchange& ke)
+{
+    const NtsKeResponse& r = ke.response;
+    if (r.nextProtocols != std::vector<uint16_t>{NtsProtocolNtpV4} || r.aeadAlgorithms.size() != 1 ||
+        !r.errors.empty() || !r.unknownCritical.empty())
+        return;
+    const uint16_t aead = r.aeadAlgorithms[0];
+    const size_t length = m_crypto.AeadKeyLength(aead);
+    ke.aeadSupported = length > 0;
+    if (length == 0)
+        return;
+    ke.keys.aead = aead;
+    ke.keys.c2s = channel.ExportKey(ExporterLabel, ExporterContext(aead, 0), length);
+    ke.keys.s2c = channel.ExportKey(ExporterLabel, ExporterContext(aead, 1), length);
+    ke.keysExported = ke.keys.c2s.size() == length && ke.keys.s2c.size() == length;
+}
+
+NtpExchange CNtsChecker::Exchange(const SockAddrIn& server, const ExchangeOptions& options)
+{
+    if (m_socket == InvalidSocket)
+        return m_engine.Query(server, options);
+    NtpExchange exchange;
+    CNtpMsg request = m_engine.NewRequest(options.zeroTransmit);
+    request.m_version = options.version;
+    if (m_engine.Send(m_socket, server, request, options, exchange) >= 0)
+        m_engine.Receive(m_socket, options, exchange);
+    return exchange;
+}
+
+NtsTimeExchange CNtsChecker::AuthenticatedExchange(const SockAddrIn& server, const std::vector<uint8_t>& cookie,
+                                                   const NtsKeys& keys)
+{
+    NtsTimeExchange result;
+    result.run = true;
+    const std::vector<uint8_t> uniqueId = m_crypto.RandomBytes(NtsUniqueIdentifierSize);
+    bool sealed = true;
+    ExchangeOptions options;
+    options.version = NtpVersion4;
+    options.timeoutSeconds = NtpTimeoutSeconds;
+    options.maxAnswerBytes = MaxAnswerBytes;
+    options.seal = [&](std::vector<uint8_t>& datagram) {
+        sealed = SealNtsRequest(datagram, uniqueId, cookie, Placeholders, keys, m_crypto);
+        if (!sealed) // never a cookie without its authenticator
+            datagram.resize(NtpHeaderSize);
+    };
+    // Only the answer to this request, and only a genuine one, ends the
+    // wait; a NAK to it counts too, as the server's word on the cookie.
+    options.accept = [&](const std::vector<uint8_t>& answer) {
+        const NtsAnswer checked = CheckNtsAnswer(answer, uniqueId, keys, m_crypto);
+        const bool taken = checked.kind == NtsAnswerKind::Authenticated || checked.kind == NtsAnswerKind::Nak;
+        if (taken)
+            result.answer = checked;
+        else
+            result.rejectedKind = checked.kind;
+        return taken;
+    };
+    result.exchange = Exchange(server, options);
+    if (!sealed)
+        result.exchange.outcome = ExchangeOutcome::SendFailed;
+    return result;
+}
+
+void CNtsChecker::TimeExchanges(NtsCheck& check)
+{
+    const NtsKeyExchange& ke = check.keyExchange;
+    if (!NtsKeyExchangeUsable(ke))
+        return;
+    check.ntpHost = ke.response.ntpServer.empty() ? ke.host : ke.response.ntpServer;
+    check.ntpPort = ke.response.ntpPort >= 0 ? ke.response.ntpPort : NtpPort;
+    NtpExchange where;
+    check.ntpResolved = m_engine.Resolve(check.ntpHost, where, check.ntpPort);
+    if (!check.ntpResolved)
+        return;
+    auto named = [&](NtpExchange& e) {
+        e.host = check.ntpHost;
+        e.port = check.ntpPort;
+    };
+    check.first = AuthenticatedExchange(where.server, ke.response.cookies.front(), ke.keys);
+    named(check.first.exchange);
+    if (check.first.Authenticated() && !check.first.answer.cookies.empty()) {
+        check.second = AuthenticatedExchange(where.server, check.first.answer.cookies.front(), ke.keys);
+        named(check.second.exchange);
+    }
+    // Silence to the NTS request: does the same port answer plain NTP?
+    const NtpExchange& first = check.first.exchange;
+    if (first.rejected.empty() &&
+        (first.outcome == ExchangeOutcome::TimedOut || first.outcome == ExchangeOutcome::ClosedPort)) {
+        check.plainRun = true;
+        ExchangeOptions plain;
+        plain.timeoutSeconds = NtpTimeoutSeconds;
+        check.plain = Exchange(where.server, plain);
+        named(check.plain);
+    }
+}
+
+NtsCheck CNtsChecker::Check(const std::string& serverText, const std::vector<std::string>& caFiles)
+{
+    NtsCheck check;
+    NtpExchange where;
+    m_engine.Resolve(serverText, where, NtsKePort);
+    check.keyExchange = KeyExchange(where, caFiles);
+    TimeExchanges(check);
+    return check;
+}
