@@ -121,6 +121,8 @@ int RunExporter(const CommandLine& line)
     const std::string url = Url(socket);
     CExchangeEngine engine(PosixSockets(), SystemClock());
     CTargetCache cache(engine);
+    CNtsChecker nts(engine, SystemTls(), SystemCrypto());
+    cache.UseNts(nts, line.ntsCaFiles);
     CExporterServer server(cache, line.targets, line.anyTarget);
     if (!server.Start(socket, at.ipv6)) {
         close(socket);

@@ -36,7 +36,8 @@ MHD_Result OnRequest(void* server, MHD_Connection* connection, const char* url, 
         return MHD_YES;
     }
     const char* target = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "target");
-    const CExporterServer::Reply reply = static_cast<CExporterServer*>(server)->Answer(method, url, target);
+    const char* nts = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "nts");
+    const CExporterServer::Reply reply = static_cast<CExporterServer*>(server)->Answer(method, url, target, nts);
     MHD_Response* response = MHD_create_response_from_buffer(
         reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
     if (!response)
@@ -87,7 +88,8 @@ bool CExporterServer::Allowed(const std::string& target) const
     return m_anyTarget || m_allowed.count(Lower(target)) != 0;
 }
 
-CExporterServer::Reply CExporterServer::Answer(const std::string& method, const std::string& path, const char* target)
+CExporterServer::Reply CExporterServer::Answer(const std::string& method, const std::string& path, const char* target,
+                                               const char* nts)
 {
     if (path != "/metrics")
         return {404, "Not found: the metrics are at /metrics, a server's at /metrics?target=SERVER[:PORT]\n"};
@@ -103,8 +105,13 @@ CExporterServer::Reply CExporterServer::Answer(const std::string& method, const 
     }
     if (!Allowed(target))
         return {403, Format("Target '%s' is not allowed: name it with --target\n", MetricLabelValue(target).c_str())};
+    const bool secure = nts && std::string(nts) == "1";
+    if (nts && !secure && std::string(nts) != "0")
+        return {400, "nts is 1 (check NTS) or 0\n"};
+    if (secure && !m_cache.HasNts())
+        return {501, "This exporter checks no NTS\n"};
     IClock& clock = m_cache.Engine().Clock();
     const int64_t start = clock.MonotonicMicroseconds();
-    const TargetSample sample = m_cache.Sample(target);
+    const TargetSample sample = m_cache.Sample(target, secure);
     return {200, TargetMetricsText(sample, (clock.MonotonicMicroseconds() - start) / 1e6)};
 }

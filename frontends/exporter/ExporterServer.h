@@ -27,9 +27,10 @@ public:
         unsigned status = 200;
         std::string body;
     };
-    // The answer to a request for `path` with the `target` argument (null
-    // when there is none). Nothing goes to a target that is not allowed.
-    Reply Answer(const std::string& method, const std::string& path, const char* target);
+    // The answer to a request for `path` with the `target` and `nts`
+    // arguments (null when not given). Nothing goes to a target that is not
+    // allowed; "nts=1" checks the target's NTS.
+    Reply Answer(const std::string& method, const std::string& path, const char* target, const char* nts = nullptr);
 
 private:
     bool Allowed(const std::string& target) const;

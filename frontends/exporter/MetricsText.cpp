@@ -32,6 +32,29 @@ std::string Label(const char* name, const std::string& value)
     return Format("%s=\"%s\"", name, MetricLabelValue(value).c_str());
 }
 
+// What the NTS check found: the verdict, the key exchange's cookies and the
+// server's certificate.
+void AddNtsFigures(CMetricsText& m, const TargetSample& sample)
+{
+    const NtsKeyExchange& ke = sample.ntsCheck.keyExchange;
+    m.Gauge("horolab_ntp_nts_authenticated",
+            "1 when NTS works: a verified certificate, keys from its key exchange, authenticated answers",
+            sample.ntsVerdict.Works() ? 1 : 0);
+    m.Gauge("horolab_ntp_nts_verdict_info", "The NTS check's verdict", 1, Label("verdict", sample.ntsVerdict.code));
+    m.Gauge("horolab_ntp_nts_cookies", "Cookies the key exchange gave",
+            static_cast<double>(ke.response.cookies.size()));
+    m.Gauge("horolab_ntp_nts_key_exchange_duration_seconds", "Time the key exchange took", ke.totalMicros / 1e6);
+    if (!ke.tls.hasCertificate)
+        return;
+    const TlsCertificateFacts& certificate = ke.tls.certificate;
+    m.Gauge("horolab_ntp_nts_certificate_verified",
+            "1 when the server's certificate is trusted, valid now and for the server's name",
+            certificate.verified && certificate.nameMatches ? 1 : 0);
+    m.Gauge("horolab_ntp_nts_certificate_expiry_timestamp_seconds",
+            "When the server's certificate expires, since 1970 (days left: (this - time()) / 86400)",
+            static_cast<double>(certificate.notAfter));
+}
+
 } // namespace
 
 std::string MetricLabelValue(const std::string& text)
@@ -80,6 +103,8 @@ std::string TargetMetricsText(const TargetSample& sample, double scrapeSeconds)
         m.Gauge("horolab_ntp_reference_info", "The server's reference identifier", 1,
                 Label("reference_id", r.GetRefIdText()));
     }
+    if (sample.nts)
+        AddNtsFigures(m, sample);
     m.Gauge("horolab_ntp_sample_age_seconds",
             "How long ago the request was sent: answers are kept 2 s, longer after RATE", sample.ageSeconds);
     m.Gauge("horolab_ntp_scrape_duration_seconds", "Time taken to answer this scrape", scrapeSeconds);

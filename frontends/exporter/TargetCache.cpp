@@ -2,27 +2,37 @@
 
 #include "query/KissCode.h"
 
-TargetSample CTargetCache::Sample(const std::string& target)
+TargetSample CTargetCache::Sample(const std::string& target, bool nts)
 {
-    const std::shared_ptr<Entry> entry = EntryFor(target);
+    nts = nts && m_nts;
+    // A space cannot begin a server text: the NTS entry is one of its own.
+    const std::shared_ptr<Entry> entry = EntryFor(nts ? " nts " + target : target);
     std::lock_guard lock(entry->mutex);
     const int64_t now = m_engine.Clock().MonotonicMicroseconds();
     const bool fresh = entry->asked && (entry->sample.stopped || now - entry->askedAtUs < entry->intervalMs * 1000LL);
     if (!fresh)
-        Ask(target, *entry, now);
+        Ask(target, nts, *entry, now);
     TargetSample sample = entry->sample;
     sample.ageSeconds = (m_engine.Clock().MonotonicMicroseconds() - entry->askedAtUs) / 1e6;
     return sample;
 }
 
-void CTargetCache::Ask(const std::string& target, Entry& entry, int64_t nowUs)
+void CTargetCache::Ask(const std::string& target, bool nts, Entry& entry, int64_t nowUs)
 {
     entry.asked = true;
     entry.askedAtUs = nowUs;
     TargetSample& sample = entry.sample;
-    sample.exchange = m_engine.Query(target, ExchangeOptions{});
-    if (!sample.exchange.request.empty())
-        ++m_requests;
+    sample.nts = nts;
+    if (nts) {
+        sample.ntsCheck = m_nts->Check(target, m_caFiles);
+        sample.ntsVerdict = JudgeNtsCheck(sample.ntsCheck);
+        const NtpExchange* answer = NtsClockAnswer(sample.ntsCheck);
+        sample.exchange = answer ? *answer : sample.ntsCheck.first.exchange;
+        m_requests += sample.ntsCheck.first.run + sample.ntsCheck.second.run + sample.ntsCheck.plainRun;
+    } else {
+        sample.exchange = m_engine.Query(target, ExchangeOptions{});
+        m_requests += !sample.exchange.request.empty();
+    }
     sample.kissCode = KissCode(sample.exchange);
     switch (ReactionToKiss(sample.kissCode)) {
     case KissReaction::SlowDown: entry.intervalMs = SlowedDownIntervalMs(entry.intervalMs); break;

@@ -54,8 +54,8 @@ std::string CheckCombination(const CommandLine& line, bool pollsGiven)
     const bool terminal = line.mode == RunMode::Query || line.mode == RunMode::Nts || line.mode == RunMode::Monitor;
     if (line.json && line.mode != RunMode::Query && line.mode != RunMode::Nts)
         return "--json needs --query or --nts";
-    if (!line.ntsCaFiles.empty() && line.mode != RunMode::Nts)
-        return "--nts-ca needs --nts";
+    if (!line.ntsCaFiles.empty() && line.mode != RunMode::Nts && line.mode != RunMode::Exporter)
+        return "--nts-ca needs --nts or --exporter";
     if ((pollsGiven || !line.csvPath.empty()) && line.mode != RunMode::Monitor)
         return "--polls and --csv need --monitor";
     if ((line.port123 || line.setTime) && !terminal)

@@ -2,9 +2,11 @@
 // loopback with chronyd as its target, a real Prometheus (unpacked in the
 // build tree, never installed) scraping it every second; the offset and the
 // stratum are read back through Prometheus' HTTP query API. A target not
-// allowed gets 403 and no NTP packet.
+// allowed gets 403 and no NTP packet. With nts=1 the exporter checks a
+// chronyd serving NTS and gives the check's figures.
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
+#include "support/NtsChrony.h"
 #include "support/QtTestMain.h"
 #include "support/TestPaths.h"
 #include "support/UdpResponder.h"
@@ -15,6 +17,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sys/stat.h>
@@ -68,11 +71,21 @@ TEST(ExporterPrometheus, PrometheusReadsChronydsOffsetAndStratum)
     if (std::string(HOROLAB_PROMETHEUS).find("NOTFOUND") != std::string::npos)
         GTEST_SKIP() << "no prometheus unpacked in the build tree (scripts/test.sh unpacks it)";
     const std::string dir = ::testing::TempDir() + "exporter_prometheus";
+    std::filesystem::remove_all(dir); // an earlier run's samples would answer the queries
     for (const char* sub : {"", "/exporter", "/prometheus"})
         ::mkdir((dir + sub).c_str(), 0755);
 
     const std::string target = "127.0.0.1:" + chrony;
-    CChildProcess exporter({HOROLAB_PROGRAM, "--exporter", "127.0.0.1:0", "--target", target}, dir + "/exporter");
+    const NtsCertificates certs = MakeNtsCertificates(dir + "/certs");
+    ASSERT_TRUE(certs.ok) << certs.error;
+    CNtsChrony secure(dir + "/nts-chrony");
+    NtsChronySetUp setUp;
+    setUp.cert = certs.good;
+    setUp.key = certs.goodKey;
+    ASSERT_TRUE(secure.Start(setUp)) << secure.Error();
+    CChildProcess exporter({HOROLAB_PROGRAM, "--exporter", "127.0.0.1:0", "--target", target, "--target",
+                            secure.KeServerText(), "--nts-ca", certs.ca},
+                           dir + "/exporter");
     std::smatch found;
     const std::regex listening("http://127\\.0\\.0\\.1:([0-9]+)/metrics");
     std::string out;
@@ -113,6 +126,18 @@ TEST(ExporterPrometheus, PrometheusReadsChronydsOffsetAndStratum)
     const CHttpClient::Response refused = scraper.Get("/metrics?target=" + stranger.ServerText());
     EXPECT_EQ(refused.status, 403);
     EXPECT_FALSE(stranger.WaitForRequests(1, 500ms)) << "no NTP packet went to it";
+    // The NTS check's figures, beside the time of its authenticated answer.
+    const CHttpClient::Response nts = scraper.Get("/metrics?target=" + secure.KeServerText() + "&nts=1");
+    EXPECT_EQ(nts.status, 200);
+    for (const char* line : {"\nhorolab_ntp_nts_authenticated 1\n", "\nhorolab_ntp_nts_certificate_verified 1\n",
+                             "\nhorolab_ntp_nts_verdict_info{verdict=\"works\"} 1\n", "\nhorolab_ntp_reachable 1\n",
+                             "\nhorolab_ntp_nts_certificate_expiry_timestamp_seconds "})
+        EXPECT_NE(nts.body.find(line), std::string::npos) << line << nts.body;
+    const std::string cookies = "\nhorolab_ntp_nts_cookies ";
+    const size_t at = nts.body.find(cookies);
+    ASSERT_NE(at, std::string::npos) << nts.body;
+    EXPECT_GE(std::atoi(nts.body.c_str() + at + cookies.size()), 1);
+    EXPECT_EQ(scraper.Get("/metrics?target=" + secure.KeServerText() + "&nts=2").status, 400);
     const CHttpClient::Response own = scraper.Get("/metrics");
     EXPECT_EQ(own.status, 200);
     EXPECT_NE(own.body.find("\nhorolab_exporter_ntp_requests_total "), std::string::npos) << own.body;
