@@ -129,7 +129,7 @@ std::string UsageText()
            "       horolab -q|--query SERVER[:PORT] [--port-123] [--set-time] [--json]\n"
            "       horolab --nts SERVER[:PORT] [--nts-ca FILE]... [--port-123] [--set-time] [--json]\n"
            "       horolab --monitor SERVER[:PORT] [--polls N] [--csv FILE] [--port-123] [--set-time]\n"
-           "       horolab --exporter [ADDRESS:]PORT --target SERVER[:PORT]... | --any-target\n"
+           "       horolab --exporter [ADDRESS:]PORT --target SERVER[:PORT]... | --any-target [--nts-ca FILE]...\n"
            "       horolab --help | --version\n"
            "\n"
            "Without options the window opens; with SERVER it queries that server at once.\n"
