@@ -177,7 +177,8 @@ TEST_F(JitterMonitorTest, TheChartShowsEveryPollUntilTheLogIsCleared)
     ASSERT_TRUE(FinishRun());
     auto marks = [&] {
         std::vector<bool> marked;
-        for (const ChartPoint& p : window.Charts(IDC_CHART).back().points)
+        const std::vector<ChartView> charts = window.Charts(IDC_CHART);
+        for (const ChartPoint& p : charts.back().points)
             marked.push_back(p.marked);
         return marked;
     };
