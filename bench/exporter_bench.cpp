@@ -193,8 +193,8 @@ bool Latency(const std::string& chronyPort, int rounds, const std::string& dir)
                 Median(scrapes) - Median(cached) - Median(queries));
     PrintSpread("for comparison: horolab --query as a process", commands, "us");
     const double ratio = Median(scrapes) / Median(queries);
-    std::printf("  ratio scrape/bare query %.2f   GOAL <= %.1f: %s%s\n", ratio, LatencyGoal, Verdict(ratio <= LatencyGoal),
-                stale ? "  (some were not fresh answers)" : "");
+    std::printf("  ratio scrape/bare query %.2f   GOAL <= %.1f: %s%s\n", ratio, LatencyGoal,
+                Verdict(ratio <= LatencyGoal), stale ? "  (some were not fresh answers)" : "");
     return stale == 0 && ratio <= LatencyGoal;
 }
 

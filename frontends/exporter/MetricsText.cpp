@@ -97,7 +97,8 @@ std::string TargetMetricsText(const TargetSample& sample, double scrapeSeconds)
                 (r.m_rootDelay + delay) / 2 + r.m_rootDispersion);
         m.Gauge("horolab_ntp_stratum", "Stratum of the server: 1 primary, 2-15 secondary, 16 unsynchronised",
                 r.m_stratum);
-        m.Gauge("horolab_ntp_leap", "Leap indicator: 0 no warning, 1 the day's last minute has 61 s, 2 it has 59 s, 3 unsynchronised",
+        m.Gauge("horolab_ntp_leap",
+                "Leap indicator: 0 no warning, 1 the day's last minute has 61 s, 2 it has 59 s, 3 unsynchronised",
                 r.m_leap);
         m.Gauge("horolab_ntp_precision_seconds", "Precision of the server's clock", std::ldexp(1.0, r.m_precision));
         m.Gauge("horolab_ntp_reference_info", "The server's reference identifier", 1,
@@ -120,7 +121,8 @@ std::string ExporterMetricsText(const ExporterFigures& f)
     m.Gauge("process_open_fds", "Open file descriptors", f.process.openFds);
     m.Gauge("process_max_fds", "Most file descriptors the process may open", f.process.maxFds);
     m.Gauge("process_start_time_seconds", "Start time of the process since 1970", f.startTimeSeconds);
-    m.Counter("horolab_exporter_ntp_requests_total", "NTP requests sent to targets", static_cast<double>(f.requestsSent));
+    m.Counter("horolab_exporter_ntp_requests_total", "NTP requests sent to targets",
+              static_cast<double>(f.requestsSent));
     m.Gauge("horolab_exporter_targets", "Targets whose answers are kept", static_cast<double>(f.targets));
     return m.Take();
 }
