@@ -18,6 +18,7 @@ int main(int argc, char** argv)
         return 2;
     case RunMode::Query: return RunTerminalQuery(line);
     case RunMode::Monitor: return RunTerminalMonitor(line);
+    case RunMode::Survey: return RunTerminalSurvey(line);
     default: return ExecWindowProgram(argv);
     }
 }

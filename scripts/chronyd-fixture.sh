@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A real chronyd serving NTP on 127.0.0.1 (or ADDRESS, e.g. ::1) at a free
-# port, for the system tests.
-#   chronyd-fixture.sh start DIR [ADDRESS]
+# port (or PORT, so that servers on several addresses share one), for the
+# system tests.
+#   chronyd-fixture.sh start DIR [ADDRESS [PORT]]
 #                                  writes DIR/chrony.conf, starts chronyd, waits
 #                                  until it answers, writes the port to DIR/port
 #   chronyd-fixture.sh stop DIR    ends the chronyd started there
@@ -12,7 +13,7 @@ set -euo pipefail
 CHRONYD=${CHRONYD:-/usr/sbin/chronyd}
 
 usage() {
-    echo "usage: $0 start DIR [ADDRESS] | stop DIR" >&2
+    echo "usage: $0 start DIR [ADDRESS [PORT]] | stop DIR" >&2
     exit 2
 }
 
@@ -37,11 +38,13 @@ pick_free_port() {
 }
 
 write_config() {
-    local dir="$1" port="$2" address="$3"
+    local dir="$1" port="$2" address="$3" clients="$3"
+    # Requests to any 127.x address leave from 127.0.0.1.
+    case "$address" in 127.*) clients=127.0.0.0/8 ;; esac
     cat >"$dir/chrony.conf" <<EOF
 port $port
 bindaddress $address
-allow $address
+allow $clients
 local stratum 3
 cmdport 0
 bindcmdaddress /
@@ -75,11 +78,11 @@ user_options() {
 }
 
 start() {
-    local dir="$1" address="${2:-127.0.0.1}" port pid
+    local dir="$1" address="${2:-127.0.0.1}" port="${3:-}" pid
     stop "$dir" 2>/dev/null || true
     mkdir -p "$dir"
     rm -f "$dir/port"
-    port=$(pick_free_port)
+    [ -n "$port" ] || port=$(pick_free_port)
     write_config "$dir" "$port" "$address"
     # shellcheck disable=SC2046
     setsid "$CHRONYD" -x -d $(user_options) -f "$dir/chrony.conf" \
@@ -125,7 +128,7 @@ stop() {
 }
 
 case "$1:$#" in
-start:2 | start:3) start "$2" "${3:-}" ;;
+start:2 | start:3 | start:4) start "$2" "${3:-}" "${4:-}" ;;
 stop:2) stop "$2" ;;
 *) usage ;;
 esac

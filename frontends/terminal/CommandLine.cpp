@@ -5,12 +5,19 @@
 
 namespace {
 
-enum LongOnly { OptPort123 = 256, OptSetTime, OptJson, OptMonitor, OptPolls, OptCsv, OptJitterMonitor, OptVersion };
+enum LongOnly {
+    OptPort123 = 256, OptSetTime, OptJson, OptMonitor, OptPolls, OptCsv, OptJitterMonitor, OptVersion, OptSurvey,
+    OptSamples,
+};
+// More samples than this would keep one survey going for over half an hour.
+constexpr long MaxSamples = 1000;
 
 const option LongOptions[] = {
     {"query", required_argument, nullptr, 'q'},
     {"monitor", required_argument, nullptr, OptMonitor},
     {"jitter-monitor", no_argument, nullptr, OptJitterMonitor},
+    {"survey", required_argument, nullptr, OptSurvey},
+    {"samples", required_argument, nullptr, OptSamples},
     {"polls", required_argument, nullptr, OptPolls},
     {"csv", required_argument, nullptr, OptCsv},
     {"port-123", no_argument, nullptr, OptPort123},
@@ -30,11 +37,13 @@ CommandLine Bad(const std::string& why)
 }
 
 // Which options belong to which mode; anything else is bad usage.
-std::string CheckCombination(const CommandLine& line, bool pollsGiven)
+std::string CheckCombination(const CommandLine& line, bool pollsGiven, bool samplesGiven)
 {
     const bool terminal = line.mode == RunMode::Query || line.mode == RunMode::Monitor;
-    if (line.json && line.mode != RunMode::Query)
-        return "--json needs --query";
+    if (line.json && line.mode != RunMode::Query && line.mode != RunMode::Survey)
+        return "--json needs --query or --survey";
+    if (samplesGiven && line.mode != RunMode::Survey)
+        return "--samples needs --survey";
     if ((pollsGiven || !line.csvPath.empty()) && line.mode != RunMode::Monitor)
         return "--polls and --csv need --monitor";
     if ((line.port123 || line.setTime) && !terminal)
@@ -48,6 +57,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
 {
     CommandLine line;
     bool pollsGiven = false;
+    bool samplesGiven = false;
     int modes = 0;
     opterr = 0; // the messages below say it in the program's words
     optind = 1;
@@ -56,6 +66,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
         switch (option) {
         case 'q': line.mode = RunMode::Query; line.server = optarg; ++modes; break;
         case OptMonitor: line.mode = RunMode::Monitor; line.server = optarg; ++modes; break;
+        case OptSurvey: line.mode = RunMode::Survey; line.surveyed = {optarg}; ++modes; break;
         case OptJitterMonitor: line.mode = RunMode::WindowMonitor; ++modes; break;
         case 'h': line.mode = RunMode::Help; ++modes; break;
         case OptVersion: line.mode = RunMode::Version; ++modes; break;
@@ -71,13 +82,26 @@ CommandLine ParseCommandLine(int argc, char** argv)
             pollsGiven = true;
             break;
         }
+        case OptSamples: {
+            char* end = nullptr;
+            const long samples = std::strtol(optarg, &end, 10);
+            if (*optarg == '\0' || *end != '\0' || samples < 1 || samples > MaxSamples)
+                return Bad("--samples needs a whole number from 1 to " + std::to_string(MaxSamples) + ", not '" +
+                           optarg + "'");
+            line.samples = static_cast<int>(samples);
+            samplesGiven = true;
+            break;
+        }
         case ':': return Bad(std::string("option '") + argv[optind - 1] + "' needs an argument");
         default: return Bad(std::string("unknown option '") + argv[optind - 1] + "'");
         }
     }
     if (modes > 1)
-        return Bad("choose one of --query, --monitor, --jitter-monitor, --help, --version");
-    const int operands = argc - optind;
+        return Bad("choose one of --query, --monitor, --survey, --jitter-monitor, --help, --version");
+    if (line.mode == RunMode::Survey) // every further server is surveyed too
+        for (int n = optind; n < argc; ++n)
+            line.surveyed.push_back(argv[n]);
+    const int operands = line.mode == RunMode::Survey ? 0 : argc - optind;
     if (operands > 1)
         return Bad("one server at most");
     if (operands == 1) {
@@ -87,7 +111,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
             return Bad(std::string("unexpected argument '") + argv[optind] + "'");
         line.server = argv[optind];
     }
-    const std::string why = CheckCombination(line, pollsGiven);
+    const std::string why = CheckCombination(line, pollsGiven, samplesGiven);
     return why.empty() ? line : Bad(why);
 }
 
@@ -97,19 +121,24 @@ std::string UsageText()
            "       horolab --jitter-monitor [SERVER[:PORT]]\n"
            "       horolab -q|--query SERVER[:PORT] [--port-123] [--set-time] [--json]\n"
            "       horolab --monitor SERVER[:PORT] [--polls N] [--csv FILE] [--port-123] [--set-time]\n"
+           "       horolab --survey SERVER[:PORT] [SERVER[:PORT]...] [--samples N] [--json]\n"
            "       horolab --help | --version\n"
            "\n"
            "Without options the window opens; with SERVER it queries that server at once.\n"
            "  -q, --query SERVER    query once without a window and print the report\n"
-           "      --json            print the answer as one JSON object instead\n"
+           "      --json            print the answer (or the survey) as one JSON object instead\n"
            "      --monitor SERVER  run the jitter monitor in the terminal until Ctrl-C\n"
            "      --polls N         stop the monitor after N polls\n"
            "      --csv FILE        record every good poll in FILE (emptied first)\n"
+           "      --survey SERVER   query every IPv4 and IPv6 address of each SERVER a few times,\n"
+           "                        all at once, and name the ones whose time disagrees\n"
+           "      --samples N       requests to each address, 2 s apart (default 4)\n"
            "      --jitter-monitor  open the window with the jitter monitor running\n"
            "      --port-123        send from port 123\n"
            "      --set-time        set the system clock from the answer\n"
            "  -h, --help            show this text\n"
            "      --version         show the version\n"
            "\n"
-           "Exit status: 0 success, 1 the query failed, 2 bad usage.\n";
+           "Exit status: 0 success, 1 the query failed, 2 bad usage. A survey succeeds when\n"
+           "more than half of the addresses that answered agree on the time.\n";
 }
