@@ -6,6 +6,10 @@
 #                                  writes DIR/chrony.conf, starts chronyd, waits
 #                                  until it answers, writes the port to DIR/port
 #   chronyd-fixture.sh stop DIR    ends the chronyd started there
+#   chronyd-fixture.sh start-many DIR ADDRESS...
+#                                  one chronyd per ADDRESS, all on one port
+#                                  (DIR/port), in DIR/1, DIR/2, ...
+#   chronyd-fixture.sh stop-many DIR
 # chronyd runs with -x (it never touches the clock) and -d (in the foreground,
 # logging to DIR/chronyd.log), detached so that the caller does not wait for it.
 set -euo pipefail
@@ -13,7 +17,7 @@ set -euo pipefail
 CHRONYD=${CHRONYD:-/usr/sbin/chronyd}
 
 usage() {
-    echo "usage: $0 start DIR [ADDRESS [PORT]] | stop DIR" >&2
+    echo "usage: $0 start DIR [ADDRESS [PORT]] | stop DIR | start-many DIR ADDRESS... | stop-many DIR" >&2
     exit 2
 }
 
@@ -127,8 +131,31 @@ stop() {
     rm -f "$dir/port"
 }
 
+start_many() {
+    local dir="$1" n=0 port=""
+    shift
+    stop_many "$dir"
+    mkdir -p "$dir"
+    for address in "$@"; do
+        n=$((n + 1))
+        start "$dir/$n" "$address" "$port" || return 1
+        port=$(cat "$dir/$n/port")
+    done
+    echo "$port" >"$dir/port"
+}
+
+stop_many() {
+    local sub
+    for sub in "$1"/*/; do
+        [ -d "$sub" ] && stop "${sub%/}"
+    done
+    rm -f "$1/port"
+}
+
 case "$1:$#" in
 start:2 | start:3 | start:4) start "$2" "${3:-}" "${4:-}" ;;
 stop:2) stop "$2" ;;
+start-many:[3-9] | start-many:[1-9][0-9]) start_many "${@:2}" ;;
+stop-many:2) stop_many "$2" ;;
 *) usage ;;
 esac

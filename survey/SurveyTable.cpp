@@ -15,10 +15,11 @@ struct Column {
     Align align;
 };
 
+// What tells the addresses apart first, so that a narrow pane shows it.
 constexpr Column Columns[] = {
-    {"Address", 15, Align::Left},  {"Name", 4, Align::Left},      {"Stratum", 7, Align::Right},
-    {"Reference", 11, Align::Left}, {"Offset", 8, Align::Right},   {"Delay", 6, Align::Right},
-    {"Jitter", 6, Align::Right},   {"Root dist.", 10, Align::Right}, {"State", 14, Align::Left},
+    {"Address", 15, Align::Left}, {"State", 14, Align::Left},      {"Offset", 8, Align::Right},
+    {"Delay", 6, Align::Right},   {"Jitter", 6, Align::Right},     {"Root dist.", 10, Align::Right},
+    {"Stratum", 7, Align::Right}, {"Reference", 11, Align::Left},  {"Name", 4, Align::Left},
 };
 constexpr size_t ColumnCount = sizeof Columns / sizeof Columns[0];
 using Row = std::vector<std::string>;
@@ -42,17 +43,17 @@ std::string StateText(const SurveyAddress& a)
 
 Row RowOf(const SurveyAddress& a)
 {
-    Row row = {a.addressText, Join(a.names, ","), "-", "-", "-", "-", "-", "-", StateText(a)};
+    Row row = {a.addressText, StateText(a), "-", "-", "-", "-", "-", "-", Join(a.names, ",")};
     if (a.state == SurveyState::Unreachable)
         return row;
-    row[2] = Format("%i", a.best.reply.m_stratum);
-    row[3] = a.best.reply.GetRefIdText();
+    row[6] = Format("%i", a.best.reply.m_stratum);
+    row[7] = a.best.reply.GetRefIdText();
     if (!a.Usable())
         return row;
-    row[4] = Ms("%+.3f", a.offset);
-    row[5] = Ms("%.3f", a.delay);
-    row[6] = a.jitter ? Ms("%.3f", *a.jitter) : "-";
-    row[7] = Ms("%.3f", a.rootDistance);
+    row[2] = Ms("%+.3f", a.offset);
+    row[3] = Ms("%.3f", a.delay);
+    row[4] = a.jitter ? Ms("%.3f", *a.jitter) : "-";
+    row[5] = Ms("%.3f", a.rootDistance);
     return row;
 }
 
@@ -106,8 +107,10 @@ std::vector<std::string> Notes(const SurveyResult& survey)
     }
     if (survey.stopped)
         notes.push_back("Stopped before every sample was taken.");
-    notes.push_back(Format("%i samples per address, %u s apart. Times in ms: offset and delay of the", survey.samples,
-                           SurveySpacingMs / 1000));
+    const std::string asked = survey.samples == 1 ? "1 sample per address."
+                                                  : Format("%i samples per address, %u s apart.", survey.samples,
+                                                           SurveySpacingMs / 1000);
+    notes.push_back(asked + " Times in ms: offset and delay of the");
     notes.push_back("answer with the least delay; jitter, the RMS of the other offsets about its");
     notes.push_back("offset; root distance, delay/2 + root delay/2 + root dispersion.");
     return notes;

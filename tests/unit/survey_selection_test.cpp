@@ -187,7 +187,8 @@ TEST(SurveyTable, NamesTheFalseTickerAndKeepsItsColumnsWhateverTheValues)
     const std::string expected[] = {"truechimer", "false ticker", "truechimer", "unreachable", "kiss code RATE"};
     for (size_t n = 0; n < 5; ++n)
         EXPECT_EQ(lines[3 + n].substr(state, expected[n].size()), expected[n]) << lines[3 + n];
-    EXPECT_NE(lines[5].find(longIPv6 + "  pool.example"), std::string::npos) << lines[5];
+    EXPECT_EQ(lines[5].find("| " + longIPv6 + "  truechimer"), 0u) << lines[5];
+    EXPECT_NE(lines[5].find("GPS          pool.example"), std::string::npos) << lines[5];
     EXPECT_NE(lines[4].find("+500.000"), std::string::npos) << lines[4];
     EXPECT_NE(table.find("| 2 of 3 answers agree: the time lies within -1.000 .. +1.000 ms."), std::string::npos)
         << table;
