@@ -72,19 +72,23 @@ CUdpResponder::Answer RateKiss()
 }
 
 // The name for all six, in a mount namespace of this thread and of every
-// thread and process it starts from now on.
+// thread and process it starts from now on. Names are looked up in that
+// hosts file alone, so that a name not there never goes to a name server.
 std::string InstallName()
 {
     const std::string hosts = OutputDir() + "/hosts";
+    const std::string nsswitch = OutputDir() + "/nsswitch.conf";
     std::ofstream(hosts) << "127.0.0.1 localhost\n::1 localhost\n"
                          << "127.0.0.2 " << Name << "\n127.0.0.3 " << Name << "\n::1 " << Name << "\n"
                          << "127.0.0.4 " << Name << "\n127.0.0.5 " << Name << "\n127.0.0.6 " << Name << "\n";
+    std::ofstream(nsswitch) << "hosts: files\n";
     if (unshare(CLONE_NEWNS) != 0)
         return std::string("no mount namespace: ") + strerror(errno);
-    // Private first: the bind mount must not reach the machine's namespace.
+    // Private first: the bind mounts must not reach the machine's namespace.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
-        return std::string("cannot mount the hosts file: ") + strerror(errno);
+        mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0 ||
+        mount(nsswitch.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) != 0)
+        return std::string("cannot mount the resolver's files: ") + strerror(errno);
     return "";
 }
 
@@ -231,6 +235,28 @@ TEST_F(Survey, FromTheTerminalNamesTheFalseTickerAsTextAndAsJson)
     EXPECT_EQ(survey["selection"]["ipv4_ipv6_disagreements"],
               nlohmann::json::parse(R"([{"ipv4": ")" + At("127.0.0.4") + R"(", "ipv6": ")" + At("[::1]") + R"("}])"));
     ExpectPolite(4);
+}
+
+TEST_F(Survey, WithoutAMajorityOrAnAddressItFails)
+{
+    CUdpResponder closed(CUdpResponder::Silence(), "127.0.0.7");
+    const std::string closedPort = closed.ServerText();
+    closed.Stop();
+    const ProgramRun run =
+        RunProgram({HOROLAB_PROGRAM, "--survey", "nosuch.horolab.test", closedPort, "--samples", "1"}, OutputDir());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out.rfind("--Could not find host nosuch.horolab.test.\nSurveying 1 address of 127.0.0.7\n", 0), 0u)
+        << run.out;
+    EXPECT_NE(Row(run.out, closedPort).find(" unreachable "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("| No answer to compare."), std::string::npos);
+    EXPECT_NE(run.out.find("| 1 sample per address. Times in ms"), std::string::npos);
+
+    const ProgramRun none = RunProgram({HOROLAB_PROGRAM, "--survey", "nosuch.horolab.test", "--json"}, OutputDir());
+    EXPECT_EQ(none.status, 1);
+    const nlohmann::json survey = nlohmann::json::parse(none.out);
+    EXPECT_EQ(survey["addresses"], nlohmann::json::array());
+    EXPECT_EQ(survey["unresolved"][0]["error"], "--Could not find host nosuch.horolab.test.");
+    EXPECT_EQ(survey["selection"]["majority"], false);
 }
 
 struct OpenWindow {

@@ -78,7 +78,9 @@ TEST(TerminalQuery, ExitStatusSaysHowItWent)
     EXPECT_EQ(noHost.err, "No host given.\n") << "the message box's text";
 
     for (std::vector<std::string> bad : {std::vector<std::string>{"--query"}, {"--bogus"},
-                                         {"--json", "x"}, {"--monitor", "x", "--polls", "0"}, {"a", "b"}}) {
+                                         {"--json", "x"}, {"--monitor", "x", "--polls", "0"}, {"a", "b"},
+                                         {"--survey"}, {"--survey", "x", "--samples", "0"},
+                                         {"--query", "x", "--samples", "2"}, {"--survey", "x", "--query", "y"}}) {
         const ProgramRun run = Horolab(bad);
         EXPECT_EQ(run.status, 2) << bad[0];
         EXPECT_EQ(run.out, "") << bad[0];
