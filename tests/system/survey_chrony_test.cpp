@@ -7,6 +7,7 @@
 #include "support/ChildProcess.h"
 #include "support/NtpSamples.h"
 #include "support/QtTestMain.h"
+#include "support/QtTsanSuppressions.h"
 #include "support/QtWindowDriver.h"
 #include "support/UdpResponder.h"
 
