@@ -125,8 +125,9 @@ TEST(SurveyJudgement, TheBestSampleTheSpreadAndTheState)
         EXPECT_NEAR(a.offset * 1000, c.offsetMs, 1e-6) << c.what;
         EXPECT_NEAR(a.delay * 1000, c.delayMs, 1e-6) << c.what;
         EXPECT_NEAR(a.rootDistance * 1000, c.distanceMs, 1e-6) << c.what;
-        if (a.jitter)
+        if (a.jitter) {
             EXPECT_NEAR(*a.jitter * 1000, c.jitterMs, 1e-6) << c.what;
+        }
     }
 }
 
