@@ -7,6 +7,7 @@
 #include "platform/Crypto.h"
 #include "platform/Tls.h"
 #include "query/Exchange.h"
+#include "survey/Survey.h"
 #include "platform/Net.h"
 #include "platform/Window.h"
 #include "ui/DialogLayout.h"
@@ -47,6 +48,7 @@ public:
     void OnClearLog();
     void OnSendFromPort123();
     void OnJitterMonitor();
+    void OnSurvey();
 
     // Shared operations.
     void EnableControls(bool enable);
@@ -94,8 +96,14 @@ public:
     void SetPollObserver(JitterPollObserver observer) { m_pollObserver = std::move(observer); }
     const JitterPollObserver& PollObserver() const { return m_pollObserver; }
 
+    // Survey of every address of the server box's name (worker side), and
+    // what the last one found.
+    void RunSurveyWorker();
+    const SurveyResult& LastSurvey() const { return m_survey; }
+
     // Run state. Plain members, as the subsystems share them.
     std::atomic<int32_t> m_monitorRunning{0};
+    std::atomic<int32_t> m_surveyRunning{0}; // cleared to ask the survey to stop
     std::string m_host;
     int32_t m_port = 123;
     SockAddrIn m_serverAddress;
@@ -108,8 +116,8 @@ private:
     bool IsPort123Mode();
     // The request variants and the answer size, as the hidden boxes say now.
     ExchangeOptions CurrentOptions(int timeoutSeconds);
-    // Called on the interface thread once the monitor's worker has ended.
-    void OnMonitorThreadEnded();
+    // Called on the interface thread once a worker has ended.
+    void OnWorkerEnded(std::thread& worker);
     void SetClockFromNts();
 
     IWindow& m_window;
@@ -125,6 +133,8 @@ private:
     int m_bindError = 0;
     JitterPollObserver m_pollObserver;
     std::thread m_monitorThread;
+    std::thread m_surveyThread;
+    SurveyResult m_survey;
     std::atomic<bool> m_closeRequested{false};
 };
 
