@@ -21,6 +21,7 @@ int main(int argc, char** argv)
     case RunMode::Query: return RunTerminalQuery(line);
     case RunMode::Nts: return RunTerminalNts(line);
     case RunMode::Monitor: return RunTerminalMonitor(line);
+    case RunMode::Survey: return RunTerminalSurvey(line);
     case RunMode::Exporter: return RunExporter(line);
     default: return ExecWindowProgram(argv);
     }

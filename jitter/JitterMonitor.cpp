@@ -11,7 +11,7 @@ void CTikkaraDlg::OnJitterMonitor()
         return;
     }
     // The previous worker has ended its run but is not joined yet.
-    if (m_monitorThread.joinable())
+    if (m_monitorThread.joinable() || m_surveyThread.joinable())
         return;
     EnableControls(false);
     m_window.EnableControl(IDC_GO, true);
@@ -41,7 +41,7 @@ void CTikkaraDlg::RunJitterMonitor()
     }
     // The last touch of the dialog: from here on the interface thread may
     // join this thread and close the dialog.
-    m_window.PostToUiThread([this] { OnMonitorThreadEnded(); });
+    m_window.PostToUiThread([this] { OnWorkerEnded(m_monitorThread); });
 }
 
 void CTikkaraDlg::ChartPoll(const JitterPoll& poll)
@@ -56,18 +56,4 @@ void CTikkaraDlg::ClearJitterChart()
         return;
     m_jitterChart.Clear();
     m_window.ShowChart(IDC_CHART, ChartView{});
-}
-
-void CTikkaraDlg::OnMonitorThreadEnded()
-{
-    // The worker has finished or is about to return from its last call.
-    if (m_monitorThread.joinable())
-        m_monitorThread.join();
-    if (m_closeRequested) {
-        m_window.EndDialog(IDCANCEL);
-        return;
-    }
-    // A "&Stop" pressed while the ending was re-enabling the controls
-    // disabled the button again after it had been enabled; idle means enabled.
-    m_window.EnableControl(IDC_GO, true);
 }

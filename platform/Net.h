@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Socket errors are numbered as Windows Sockets numbers them (10000 + the BSD
 // errno), so every logged number matches what operators know from the field.
@@ -79,7 +80,14 @@ public:
     // The first IPv4 address of a host name, else its first IPv6 address,
     // into family and address fields of `address`; the port is left alone.
     virtual bool Resolve(const std::string& host, SockAddrIn& address) = 0;
+    // Every address of a host name, IPv4 and IPv6, each once and in the
+    // resolver's order, appended to `addresses` with port 0; false when none.
+    virtual bool ResolveAll(const std::string& host, std::vector<SockAddrIn>& addresses) = 0;
 };
+
+// The address as an operator writes it: dotted IPv4, or IPv6 text with its
+// zone ("fe80::1%eth0"); the port is left out.
+std::string AddressText(const SockAddrIn& address);
 
 // The real layer over POSIX sockets.
 ISocketLayer& PosixSockets();

@@ -57,9 +57,8 @@ double RoundTripSeconds(const NtpExchange& e)
     return NtpSecondsBetween(e.arrivedAt, e.sentAt) - NtpSecondsBetween(e.reply.m_transmit, e.reply.m_receive);
 }
 
-bool CExchangeEngine::Resolve(const std::string& serverText, NtpExchange& exchange, int32_t defaultPort)
+bool CExchangeEngine::TakeServerText(const ServerText& parsed, NtpExchange& exchange)
 {
-    const ServerText parsed = ParseServerText(serverText, defaultPort);
     exchange.host = parsed.host;
     if (parsed.status == ServerTextStatus::NoHost) {
         exchange.outcome = ExchangeOutcome::NoHost;
@@ -70,6 +69,14 @@ bool CExchangeEngine::Resolve(const std::string& serverText, NtpExchange& exchan
         exchange.outcome = ExchangeOutcome::InvalidPort;
         return false;
     }
+    return true;
+}
+
+bool CExchangeEngine::Resolve(const std::string& serverText, NtpExchange& exchange, int32_t defaultPort)
+{
+    const ServerText parsed = ParseServerText(serverText, defaultPort);
+    if (!TakeServerText(parsed, exchange))
+        return false;
     SockAddrIn server;
     if (!FindAddress(parsed.host, parsed.ipv6Literal, server)) {
         exchange.outcome = ExchangeOutcome::HostNotFound;
@@ -77,6 +84,31 @@ bool CExchangeEngine::Resolve(const std::string& serverText, NtpExchange& exchan
     }
     server.port = ToNetworkOrder(static_cast<uint16_t>(parsed.port & 0xFFFF)); // only the low 16 bits count
     exchange.server = server;
+    return true;
+}
+
+bool CExchangeEngine::ResolveEvery(const std::string& serverText, NtpExchange& exchange,
+                                   std::vector<SockAddrIn>& addresses)
+{
+    addresses.clear();
+    const ServerText parsed = ParseServerText(serverText);
+    if (!TakeServerText(parsed, exchange))
+        return false;
+    // An address typed as such is its own only address.
+    SockAddrIn typed;
+    if (parsed.ipv6Literal || m_sockets.InetAddr(parsed.host) != InaddrNone) {
+        if (FindAddress(parsed.host, parsed.ipv6Literal, typed))
+            addresses.push_back(typed);
+    } else {
+        m_sockets.ResolveAll(parsed.host, addresses);
+    }
+    if (addresses.empty()) {
+        exchange.outcome = ExchangeOutcome::HostNotFound;
+        return false;
+    }
+    for (SockAddrIn& address : addresses)
+        address.port = ToNetworkOrder(static_cast<uint16_t>(parsed.port & 0xFFFF));
+    exchange.server = addresses.front();
     return true;
 }
 
@@ -213,7 +245,8 @@ void CExchangeEngine::Finish(const std::vector<uint8_t>& buffer, int got, int er
     }
     const bool sizeFits = options.maxAnswerBytes > 0 ? got >= NtpHeaderSize : got == exchange.expectedBytes;
     const std::vector<uint8_t> answer(buffer.begin(), buffer.begin() + got);
-    if (sizeFits && options.accept && !options.accept(answer)) {
+    const bool foreign = options.matchOriginate && CNtpMsg(answer.data()).m_originate != exchange.requestTransmit;
+    if (sizeFits && (foreign || (options.accept && !options.accept(answer)))) {
         exchange.rejected = answer;
         return;
     }

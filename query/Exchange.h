@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+struct ServerText;
+
 enum class ExchangeOutcome {
     NotRun,        // nothing tried yet
     LibraryFailed, // the socket library did not start
@@ -41,6 +43,9 @@ struct ExchangeOptions {
     // When set, a datagram from the server that this rejects is put aside
     // (`rejected`) and the wait goes on, as for a stranger's datagram.
     std::function<bool(const std::vector<uint8_t>& answer)> accept;
+    // Puts aside, like `accept`, an answer whose Originate Timestamp is not
+    // this request's Transmit Timestamp: it answers some other request.
+    bool matchOriginate = false;
 };
 
 struct NtpExchange {
@@ -95,6 +100,10 @@ public:
     // NoHost, InvalidPort or HostNotFound. An IPv6 literal is never handed to
     // the resolver. A text without a port names `defaultPort`.
     bool Resolve(const std::string& serverText, NtpExchange& exchange, int32_t defaultPort = NtpPort);
+    // Every address of the server text's host, IPv4 and IPv6, each with the
+    // text's port; an address typed as such is the only one. false as for
+    // Resolve, and `addresses` is then empty.
+    bool ResolveEvery(const std::string& serverText, NtpExchange& exchange, std::vector<SockAddrIn>& addresses);
 
     // Starts the socket library and creates a socket, unbound; InvalidSocket
     // with the outcome LibraryFailed or SocketFailed.
@@ -127,6 +136,8 @@ public:
     IClock& Clock() { return m_clock; }
 
 private:
+    // Host and port of the parsed text into `exchange`; false with NoHost or InvalidPort.
+    static bool TakeServerText(const ServerText& parsed, NtpExchange& exchange);
     bool FindAddress(const std::string& host, bool ipv6Literal, SockAddrIn& server);
     void Finish(const std::vector<uint8_t>& buffer, int got, int error, const ExchangeOptions& options,
                 NtpExchange& exchange);

@@ -16,9 +16,10 @@ std::string HostWithPort(const std::string& host)
 // into the log pane. Every way out leaves the controls enabled.
 void CTikkaraDlg::OnOK()
 {
-    if (m_monitorRunning != 0) {
+    if (m_monitorRunning != 0 || m_surveyRunning != 0) {
         // "&Stop": the worker notices, ends its run and restores the controls.
         m_monitorRunning = 0;
+        m_surveyRunning = 0;
         m_window.EnableControl(IDC_GO, false);
         return;
     }

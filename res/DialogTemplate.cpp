@@ -51,6 +51,7 @@ constexpr MenuItemTemplate FileItems[] = {
     {0, "", true},
     {ID_FILE_STRESS_TEST, "Stress Test", false},
     {0, "", true},
+    {ID_FILE_SURVEY, "&Survey", false},
     {ID_FILE_QUIT, "&Quit\tESC", false},
 };
 

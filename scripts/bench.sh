@@ -2,8 +2,9 @@
 # Builds the benchmarks (Release, a tree of their own) and runs them all in
 # one go against their floors: the core exchange and the rendering, the real
 # window's query, the start-up and its memory, the NTS check, the exporter's
-# scrape and its memory, and a minute of the jitter monitor in the real window
-# beside the monitor's worker alone. Every figure
+# scrape and its memory, a minute of the jitter monitor in the real window
+# beside the monitor's worker alone, and a survey of eight loopback servers.
+# Every figure
 # is printed with its floor, its ratio and its goal, and with the machine's
 # load before and after; a busy machine distorts the figures, so run it on a
 # quiet one. Takes about three minutes after the build.
@@ -14,7 +15,7 @@ install_missing_packages "${HOROLAB_RUN_PACKAGES[@]}" "${HOROLAB_TEST_PACKAGES[@
 BUILD="${HOROLAB_BENCH_BUILD:-$HOROLAB_ROOT/build-bench}"
 POLLS="${HOROLAB_BENCH_POLLS:-60}"
 TARGETS=(core_exchange_bench window_bench startup_bench startup_probe bare_dialog
-         monitor_window_bench jitter_monitor_bench terminal_query_bench nts_check_bench
+         monitor_window_bench jitter_monitor_bench terminal_query_bench nts_check_bench survey_bench
          exporter_bench)
 
 unpack_daemon chrony "$BUILD/daemons"
@@ -25,8 +26,11 @@ export CHRONYD="$BUILD/daemons/usr/sbin/chronyd"
 cmake --build "$BUILD" --target "${TARGETS[@]}"
 
 CHRONY="$BUILD/bench-chrony"
+SURVEYED="$BUILD/bench-survey"
 "$HOROLAB_ROOT/scripts/chronyd-fixture.sh" start "$CHRONY"
-trap '"$HOROLAB_ROOT/scripts/chronyd-fixture.sh" stop "$CHRONY"' EXIT
+trap '"$HOROLAB_ROOT/scripts/chronyd-fixture.sh" stop "$CHRONY"
+      "$HOROLAB_ROOT/scripts/chronyd-fixture.sh" stop-many "$SURVEYED"' EXIT
+"$HOROLAB_ROOT/scripts/chronyd-fixture.sh" start-many "$SURVEYED" 127.0.0.1{1..8} >/dev/null
 export QT_QPA_PLATFORM=offscreen
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then # quiets Qt's note about its absence
     export XDG_RUNTIME_DIR="$BUILD/bench-runtime"
@@ -46,6 +50,7 @@ run "$B/window_bench" "$CHRONY"
 run "$B/startup_bench"
 run "$B/terminal_query_bench" "$CHRONY"
 run "$B/nts_check_bench"
+run "$B/survey_bench" "$SURVEYED"
 run "$B/exporter_bench" "$CHRONY"
 # The monitor in the real window and its worker alone, side by side on the
 # same server: both sleep between polls, so neither disturbs the other.

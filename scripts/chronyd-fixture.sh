@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # A real chronyd serving NTP on 127.0.0.1 (or ADDRESS, e.g. ::1) at a free
-# port, for the system tests.
-#   chronyd-fixture.sh start DIR [ADDRESS]
+# port (or PORT, so that servers on several addresses share one), for the
+# system tests.
+#   chronyd-fixture.sh start DIR [ADDRESS [PORT]]
 #                                  writes DIR/chrony.conf, starts chronyd, waits
 #                                  until it answers, writes the port to DIR/port
 #   chronyd-fixture.sh stop DIR    ends the chronyd started there
+#   chronyd-fixture.sh start-many DIR ADDRESS...
+#                                  one chronyd per ADDRESS, all on one port
+#                                  (DIR/port), in DIR/1, DIR/2, ...
+#   chronyd-fixture.sh stop-many DIR
 # chronyd runs with -x (it never touches the clock) and -d (in the foreground,
 # logging to DIR/chronyd.log), detached so that the caller does not wait for it.
 set -euo pipefail
@@ -12,7 +17,7 @@ set -euo pipefail
 CHRONYD=${CHRONYD:-/usr/sbin/chronyd}
 
 usage() {
-    echo "usage: $0 start DIR [ADDRESS] | stop DIR" >&2
+    echo "usage: $0 start DIR [ADDRESS [PORT]] | stop DIR | start-many DIR ADDRESS... | stop-many DIR" >&2
     exit 2
 }
 
@@ -37,11 +42,13 @@ pick_free_port() {
 }
 
 write_config() {
-    local dir="$1" port="$2" address="$3"
+    local dir="$1" port="$2" address="$3" clients="$3"
+    # Requests to any 127.x address leave from 127.0.0.1.
+    case "$address" in 127.*) clients=127.0.0.0/8 ;; esac
     cat >"$dir/chrony.conf" <<EOF
 port $port
 bindaddress $address
-allow $address
+allow $clients
 local stratum 3
 cmdport 0
 bindcmdaddress /
@@ -75,11 +82,11 @@ user_options() {
 }
 
 start() {
-    local dir="$1" address="${2:-127.0.0.1}" port pid
+    local dir="$1" address="${2:-127.0.0.1}" port="${3:-}" pid
     stop "$dir" 2>/dev/null || true
     mkdir -p "$dir"
     rm -f "$dir/port"
-    port=$(pick_free_port)
+    [ -n "$port" ] || port=$(pick_free_port)
     write_config "$dir" "$port" "$address"
     # shellcheck disable=SC2046
     setsid "$CHRONYD" -x -d $(user_options) -f "$dir/chrony.conf" \
@@ -124,8 +131,31 @@ stop() {
     rm -f "$dir/port"
 }
 
+start_many() {
+    local dir="$1" n=0 port=""
+    shift
+    stop_many "$dir"
+    mkdir -p "$dir"
+    for address in "$@"; do
+        n=$((n + 1))
+        start "$dir/$n" "$address" "$port" || return 1
+        port=$(cat "$dir/$n/port")
+    done
+    echo "$port" >"$dir/port"
+}
+
+stop_many() {
+    local sub
+    for sub in "$1"/*/; do
+        [ -d "$sub" ] && stop "${sub%/}"
+    done
+    rm -f "$1/port"
+}
+
 case "$1:$#" in
-start:2 | start:3) start "$2" "${3:-}" ;;
+start:2 | start:3 | start:4) start "$2" "${3:-}" "${4:-}" ;;
 stop:2) stop "$2" ;;
+start-many:[3-9] | start-many:[1-9][0-9]) start_many "${@:2}" ;;
+stop-many:2) stop_many "$2" ;;
 *) usage ;;
 esac

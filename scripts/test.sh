@@ -52,12 +52,12 @@ suite() {
     (cd "$BUILD" && ctest --output-on-failure -j2 --timeout 300)
 }
 
-# The monitor's worker and everything that drives it: the tests of the
-# unit, dialog and gui layers whose names speak of the jitter monitor,
-# closing the real dialog during runs among them.
+# The monitor's and the survey's workers and everything that drives them:
+# the tests of the unit, dialog and gui layers whose names speak of the
+# jitter monitor or the survey, closing the real dialog during runs among them.
 monitor_under_tsan() {
     local dir="$BUILD-tsan" targets=() file layer
-    for file in "$HOROLAB_ROOT"/tests/{unit,dialog,gui}/{jitter*,hostile_network}_test.cpp; do
+    for file in "$HOROLAB_ROOT"/tests/{unit,dialog,gui}/{jitter*,survey*,hostile_network}_test.cpp; do
         [ -f "$file" ] || continue
         layer=$(basename "$(dirname "$file")")
         targets+=("${layer}_$(basename "$file" .cpp)")
@@ -67,7 +67,7 @@ monitor_under_tsan() {
             -DHOROLAB_DAEMON_DIR="$DAEMONS"
     fi
     cmake --build "$dir" --target "${targets[@]}" &&
-        (cd "$dir" && ctest --output-on-failure -j2 --timeout 300 -L 'unit|dialog|gui' -R '[Jj]itter' --no-tests=error)
+        (cd "$dir" && ctest --output-on-failure -j2 --timeout 300 -L 'unit|dialog|gui' -R '[Jj]itter|Survey' --no-tests=error)
 }
 
 fuzzers() {
@@ -81,7 +81,7 @@ suite_under_asan() {
 }
 
 stage "test suite" suite
-stage "monitor tests under ThreadSanitizer" monitor_under_tsan
+stage "worker tests under ThreadSanitizer" monitor_under_tsan
 stage "fuzzers" fuzzers
 stage "test suite under AddressSanitizer and UndefinedBehaviorSanitizer" suite_under_asan
 

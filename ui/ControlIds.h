@@ -32,6 +32,7 @@ enum ControlId : int {
     ID_FILE_LOOP_TEST = 32777,
     ID_FILE_STRESS_TEST = 32778,
     ID_FILE_JITTER_MONITOR = 32779,
+    ID_FILE_SURVEY = 32780,
 
     ID_HELP = 57670,
 };

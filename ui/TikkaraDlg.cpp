@@ -5,6 +5,7 @@
 
 namespace {
 const char* const VersionText = "V 1.9.2";
+constexpr int KeptFileMenuEntries = 2;
 
 // The controls EnableControls switches, in the order it switches them.
 const int BusyControls[] = {IDC_SERVER, IDC_GO,   IDC_SET_TIME,  IDC_PORT123, IDC_AUTH,
@@ -39,10 +40,12 @@ CTikkaraDlg::CTikkaraDlg(IWindow& window, ISocketLayer& sockets, IClock& clock, 
 
 CTikkaraDlg::~CTikkaraDlg()
 {
-    // The dialog only ends once the worker has ended (see OnCancel); this
-    // join is a last guard and returns at once.
+    // The dialog only ends once its workers have ended (see OnCancel); these
+    // joins are a last guard and return at once.
     if (m_monitorThread.joinable())
         m_monitorThread.join();
+    if (m_surveyThread.joinable())
+        m_surveyThread.join();
 }
 
 bool CTikkaraDlg::OnInitDialog()
@@ -55,9 +58,10 @@ bool CTikkaraDlg::OnInitDialog()
     m_layout.Init(&m_window, nullptr, kMainDialogLayout, MainDialogLayoutRows);
     m_window.SetText(IDC_STATUS, "");
 
-    // Only "&Quit\tESC", the last entry of the "&File" pop-up, stays.
+    // Only "&Survey" and "&Quit\tESC", the last entries of the "&File"
+    // pop-up, stay.
     const int entries = m_window.GetMenuItemCount(0);
-    for (int n = entries - 1; n > 0; --n)
+    for (int n = entries - KeptFileMenuEntries; n > 0; --n)
         m_window.DeleteMenuItem(0, 0);
 
     m_window.ShowControl(IDC_AUTH, false);
@@ -79,6 +83,7 @@ void CTikkaraDlg::OnCommand(int id)
     case IDC_PORT123: OnSendFromPort123(); break;
     case ID_FILE_QUIT: OnQuit(); break;
     case ID_FILE_JITTER_MONITOR: OnJitterMonitor(); break;
+    case ID_FILE_SURVEY: OnSurvey(); break;
     default: break; // the remaining menu commands have no work behind them
     }
 }
@@ -93,14 +98,29 @@ void CTikkaraDlg::OnQuit() { OnCancel(); }
 
 void CTikkaraDlg::OnCancel()
 {
-    // The worker uses this object until its very end: ask it to stop and let
+    // A worker uses this object until its very end: ask it to stop and let
     // its ending close the dialog, without waiting for it here.
-    if (m_monitorThread.joinable()) {
+    if (m_monitorThread.joinable() || m_surveyThread.joinable()) {
         m_monitorRunning = 0;
+        m_surveyRunning = 0;
         m_closeRequested = true;
         return;
     }
     m_window.EndDialog(IDCANCEL);
+}
+
+void CTikkaraDlg::OnWorkerEnded(std::thread& worker)
+{
+    // The worker has finished or is about to return from its last call.
+    if (worker.joinable())
+        worker.join();
+    if (m_closeRequested) {
+        m_window.EndDialog(IDCANCEL);
+        return;
+    }
+    // A "&Stop" pressed while the ending was re-enabling the controls
+    // disabled the button again after it had been enabled; idle means enabled.
+    m_window.EnableControl(IDC_GO, true);
 }
 
 void CTikkaraDlg::EnableControls(bool enable)

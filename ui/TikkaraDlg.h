@@ -8,6 +8,7 @@
 #include "platform/Crypto.h"
 #include "platform/Tls.h"
 #include "query/Exchange.h"
+#include "survey/Survey.h"
 #include "platform/Net.h"
 #include "platform/Window.h"
 #include "ui/DialogLayout.h"
@@ -48,6 +49,7 @@ public:
     void OnClearLog();
     void OnSendFromPort123();
     void OnJitterMonitor();
+    void OnSurvey();
 
     // Shared operations.
     void EnableControls(bool enable);
@@ -99,8 +101,14 @@ public:
     void ChartPoll(const JitterPoll& poll);
     void ClearJitterChart();
 
+    // Survey of every address of the server box's name (worker side), and
+    // what the last one found.
+    void RunSurveyWorker();
+    const SurveyResult& LastSurvey() const { return m_survey; }
+
     // Run state. Plain members, as the subsystems share them.
     std::atomic<int32_t> m_monitorRunning{0};
+    std::atomic<int32_t> m_surveyRunning{0}; // cleared to ask the survey to stop
     std::string m_host;
     int32_t m_port = 123;
     SockAddrIn m_serverAddress;
@@ -113,8 +121,8 @@ private:
     bool IsPort123Mode();
     // The request variants and the answer size, as the hidden boxes say now.
     ExchangeOptions CurrentOptions(int timeoutSeconds);
-    // Called on the interface thread once the monitor's worker has ended.
-    void OnMonitorThreadEnded();
+    // Called on the interface thread once a worker has ended.
+    void OnWorkerEnded(std::thread& worker);
     void SetClockFromNts();
 
     IWindow& m_window;
@@ -131,6 +139,8 @@ private:
     JitterPollObserver m_pollObserver;
     CJitterChart m_jitterChart;
     std::thread m_monitorThread;
+    std::thread m_surveyThread;
+    SurveyResult m_survey;
     std::atomic<bool> m_closeRequested{false};
 };
 

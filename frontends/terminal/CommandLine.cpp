@@ -16,10 +16,14 @@ enum LongOnly {
     OptVersion,
     OptNts,
     OptNtsCa,
+    OptSurvey,
+    OptSamples,
     OptExporter,
     OptTarget,
     OptAnyTarget,
 };
+// More samples than this would keep one survey going for over half an hour.
+constexpr long MaxSamples = 1000;
 
 const option LongOptions[] = {
     {"query", required_argument, nullptr, 'q'},
@@ -27,6 +31,8 @@ const option LongOptions[] = {
     {"nts-ca", required_argument, nullptr, OptNtsCa},
     {"monitor", required_argument, nullptr, OptMonitor},
     {"jitter-monitor", no_argument, nullptr, OptJitterMonitor},
+    {"survey", required_argument, nullptr, OptSurvey},
+    {"samples", required_argument, nullptr, OptSamples},
     {"polls", required_argument, nullptr, OptPolls},
     {"csv", required_argument, nullptr, OptCsv},
     {"port-123", no_argument, nullptr, OptPort123},
@@ -49,13 +55,15 @@ CommandLine Bad(const std::string& why)
 }
 
 // Which options belong to which mode; anything else is bad usage.
-std::string CheckCombination(const CommandLine& line, bool pollsGiven)
+std::string CheckCombination(const CommandLine& line, bool pollsGiven, bool samplesGiven)
 {
     const bool terminal = line.mode == RunMode::Query || line.mode == RunMode::Nts || line.mode == RunMode::Monitor;
-    if (line.json && line.mode != RunMode::Query && line.mode != RunMode::Nts)
-        return "--json needs --query or --nts";
+    if (line.json && line.mode != RunMode::Query && line.mode != RunMode::Nts && line.mode != RunMode::Survey)
+        return "--json needs --query, --nts or --survey";
     if (!line.ntsCaFiles.empty() && line.mode != RunMode::Nts && line.mode != RunMode::Exporter)
         return "--nts-ca needs --nts or --exporter";
+    if (samplesGiven && line.mode != RunMode::Survey)
+        return "--samples needs --survey";
     if ((pollsGiven || !line.csvPath.empty()) && line.mode != RunMode::Monitor)
         return "--polls and --csv need --monitor";
     if ((line.port123 || line.setTime) && !terminal)
@@ -74,6 +82,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
 {
     CommandLine line;
     bool pollsGiven = false;
+    bool samplesGiven = false;
     int modes = 0;
     opterr = 0; // the messages below say it in the program's words
     optind = 1;
@@ -84,6 +93,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
         case OptNts: line.mode = RunMode::Nts; line.server = optarg; ++modes; break;
         case OptNtsCa: line.ntsCaFiles.push_back(optarg); break;
         case OptMonitor: line.mode = RunMode::Monitor; line.server = optarg; ++modes; break;
+        case OptSurvey: line.mode = RunMode::Survey; line.surveyed = {optarg}; ++modes; break;
         case OptJitterMonitor: line.mode = RunMode::WindowMonitor; ++modes; break;
         case OptExporter: line.mode = RunMode::Exporter; line.exporterAddress = optarg; ++modes; break;
         case OptTarget: line.targets.push_back(optarg); break;
@@ -102,13 +112,26 @@ CommandLine ParseCommandLine(int argc, char** argv)
             pollsGiven = true;
             break;
         }
+        case OptSamples: {
+            char* end = nullptr;
+            const long samples = std::strtol(optarg, &end, 10);
+            if (*optarg == '\0' || *end != '\0' || samples < 1 || samples > MaxSamples)
+                return Bad("--samples needs a whole number from 1 to " + std::to_string(MaxSamples) + ", not '" +
+                           optarg + "'");
+            line.samples = static_cast<int>(samples);
+            samplesGiven = true;
+            break;
+        }
         case ':': return Bad(std::string("option '") + argv[optind - 1] + "' needs an argument");
         default: return Bad(std::string("unknown option '") + argv[optind - 1] + "'");
         }
     }
     if (modes > 1)
-        return Bad("choose one of --query, --nts, --monitor, --jitter-monitor, --exporter, --help, --version");
-    const int operands = argc - optind;
+        return Bad("choose one of --query, --nts, --monitor, --survey, --jitter-monitor, --exporter, --help, --version");
+    if (line.mode == RunMode::Survey) // every further server is surveyed too
+        for (int n = optind; n < argc; ++n)
+            line.surveyed.push_back(argv[n]);
+    const int operands = line.mode == RunMode::Survey ? 0 : argc - optind;
     if (operands > 1)
         return Bad("one server at most");
     if (operands == 1) {
@@ -118,7 +141,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
             return Bad(std::string("unexpected argument '") + argv[optind] + "'");
         line.server = argv[optind];
     }
-    const std::string why = CheckCombination(line, pollsGiven);
+    const std::string why = CheckCombination(line, pollsGiven, samplesGiven);
     return why.empty() ? line : Bad(why);
 }
 
@@ -129,6 +152,7 @@ std::string UsageText()
            "       horolab -q|--query SERVER[:PORT] [--port-123] [--set-time] [--json]\n"
            "       horolab --nts SERVER[:PORT] [--nts-ca FILE]... [--port-123] [--set-time] [--json]\n"
            "       horolab --monitor SERVER[:PORT] [--polls N] [--csv FILE] [--port-123] [--set-time]\n"
+           "       horolab --survey SERVER[:PORT] [SERVER[:PORT]...] [--samples N] [--json]\n"
            "       horolab --exporter [ADDRESS:]PORT --target SERVER[:PORT]... | --any-target [--nts-ca FILE]...\n"
            "       horolab --help | --version\n"
            "\n"
@@ -137,10 +161,13 @@ std::string UsageText()
            "      --nts SERVER      check the server's Network Time Security: key exchange\n"
            "                        (PORT, default 4460), two authenticated NTP exchanges\n"
            "      --nts-ca FILE     trust the PEM certificates in FILE too (repeatable)\n"
-           "      --json            print the answer (or the NTS check) as one JSON object\n"
+           "      --json            print the answer (the NTS check, the survey) as JSON\n"
            "      --monitor SERVER  run the jitter monitor in the terminal until Ctrl-C\n"
            "      --polls N         stop the monitor after N polls\n"
            "      --csv FILE        record every good poll in FILE (emptied first)\n"
+           "      --survey SERVER   query every IPv4 and IPv6 address of each SERVER a few times,\n"
+           "                        all at once, and name the ones whose time disagrees\n"
+           "      --samples N       requests to each address, 2 s apart (default 4)\n"
            "      --jitter-monitor  open the window with the jitter monitor running\n"
            "      --exporter [ADDRESS:]PORT\n"
            "                        serve Prometheus metrics over HTTP (on 127.0.0.1 unless\n"
@@ -153,5 +180,6 @@ std::string UsageText()
            "      --version         show the version\n"
            "\n"
            "Exit status: 0 success, 1 the query failed (with --nts: anything but a verified,\n"
-           "authenticated answer from a server whose NTS works), 2 bad usage.\n";
+           "authenticated answer from a server whose NTS works), 2 bad usage. A survey\n"
+           "succeeds when more than half of the addresses that answered agree on the time.\n";
 }

@@ -1,13 +1,17 @@
 #pragma once
 // The program's command line.
+#include "survey/Survey.h"
+
 #include <string>
 #include <vector>
 
-enum class RunMode { Window, WindowQuery, WindowMonitor, Query, Nts, Monitor, Exporter, Help, Version, BadUsage };
+enum class RunMode { Window, WindowQuery, WindowMonitor, Query, Nts, Monitor, Survey, Exporter, Help, Version, BadUsage };
 
 struct CommandLine {
     RunMode mode = RunMode::Window;
     std::string server;
+    std::vector<std::string> surveyed; // --survey's servers, the first one included
+    int samples = SurveyDefaultSamples;
     std::string csvPath;
     long polls = 0; // 0: until stopped
     bool port123 = false;

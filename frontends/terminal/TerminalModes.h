@@ -6,3 +6,5 @@
 int RunTerminalQuery(const CommandLine& line);
 int RunTerminalNts(const CommandLine& line);
 int RunTerminalMonitor(const CommandLine& line);
+// Not through the dialog: a survey has no window state to share.
+int RunTerminalSurvey(const CommandLine& line);

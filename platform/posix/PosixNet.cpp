@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -130,6 +131,7 @@ public:
     uint32_t InetAddr(const std::string& text) override;
     bool ParseIPv6(const std::string& text, SockAddrIn& address) override;
     bool Resolve(const std::string& host, SockAddrIn& address) override;
+    bool ResolveAll(const std::string& host, std::vector<SockAddrIn>& addresses) override;
 
 private:
     // Only descriptors this layer opened and has not closed count as sockets.
@@ -399,7 +401,55 @@ bool CPosixSockets::Resolve(const std::string& host, SockAddrIn& address)
 {
     return LookUp(host, AF_UNSPEC, 0, address);
 }
+
+bool CPosixSockets::ResolveAll(const std::string& host, std::vector<SockAddrIn>& addresses)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* list = nullptr;
+    if (host.find('\0') != std::string::npos || ::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0) {
+        Fail(HostNotFound);
+        return false;
+    }
+    const size_t before = addresses.size();
+    for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+        if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6)
+            continue;
+        sockaddr_storage storage{};
+        std::memcpy(&storage, entry->ai_addr, entry->ai_addrlen);
+        SockAddrIn address = FromSockaddr(storage);
+        address.port = 0;
+        bool known = false;
+        for (size_t n = before; n < addresses.size() && !known; ++n)
+            known = addresses[n].family == address.family && addresses[n].SameEndpoint(address);
+        if (!known)
+            addresses.push_back(address);
+    }
+    ::freeaddrinfo(list);
+    if (addresses.size() > before)
+        return true;
+    Fail(HostNotFound);
+    return false;
+}
 } // namespace
+
+std::string AddressText(const SockAddrIn& address)
+{
+    char text[INET6_ADDRSTRLEN + IF_NAMESIZE + 1] = {};
+    if (address.family != AddressFamilyIPv6) {
+        ::inet_ntop(AF_INET, &address.address, text, sizeof text);
+        return text;
+    }
+    ::inet_ntop(AF_INET6, address.address6, text, sizeof text);
+    std::string result = text;
+    if (address.scope != 0) {
+        char name[IF_NAMESIZE] = {};
+        result += "%";
+        result += ::if_indextoname(address.scope, name) ? name : std::to_string(address.scope);
+    }
+    return result;
+}
 
 ISocketLayer& PosixSockets()
 {

@@ -152,3 +152,13 @@ bool FaultySockets::Resolve(const std::string& host, SockAddrIn& address)
     Enter(SocketCall::Resolve);
     return resolver ? resolver(host, address) : m_real.Resolve(host, address);
 }
+
+bool FaultySockets::ResolveAll(const std::string& host, std::vector<SockAddrIn>& addresses)
+{
+    {
+        Lock l(m_mutex);
+        m_lookedUp.push_back(host);
+    }
+    Enter(SocketCall::ResolveAll);
+    return m_real.ResolveAll(host, addresses);
+}

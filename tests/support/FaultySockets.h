@@ -13,7 +13,7 @@
 
 enum class SocketCall {
     Startup, Cleanup, CreateUdpSocket, Bind, SendTo, WaitReadable, RecvFrom,
-    DiscardPending, Close, InetAddr, ParseIPv6, Resolve,
+    DiscardPending, Close, InetAddr, ParseIPv6, Resolve, ResolveAll,
 };
 
 class FaultySockets : public ISocketLayer {
@@ -60,6 +60,7 @@ public:
     uint32_t InetAddr(const std::string& text) override;
     bool ParseIPv6(const std::string& text, SockAddrIn& address) override;
     bool Resolve(const std::string& host, SockAddrIn& address) override;
+    bool ResolveAll(const std::string& host, std::vector<SockAddrIn>& addresses) override;
 
 private:
     struct Fault {

@@ -85,7 +85,9 @@ TEST(TerminalQuery, ExitStatusSaysHowItWent)
     for (std::vector<std::string> bad :
          {std::vector<std::string>{"--query"}, {"--bogus"}, {"--json", "x"}, {"--monitor", "x", "--polls", "0"},
           {"a", "b"}, {"--nts"}, {"--nts", "x", "-q", "y"}, {"--nts-ca", "f", "-q", "x"},
-          {"--polls", "3", "--nts", "x"}, {"--exporter", "9123"}, {"--target", "x"}, {"--query", "x", "--any-target"}}) {
+          {"--polls", "3", "--nts", "x"}, {"--survey"}, {"--survey", "x", "--samples", "0"},
+          {"--query", "x", "--samples", "2"}, {"--survey", "x", "--query", "y"}, {"--exporter", "9123"},
+          {"--target", "x"}, {"--query", "x", "--any-target"}}) {
         const ProgramRun run = Horolab(bad);
         EXPECT_EQ(run.status, 2) << bad[0];
         EXPECT_EQ(run.out, "") << bad[0];

@@ -1,0 +1,55 @@
+#include "survey/SurveyTable.h"
+#include "ui/ControlIds.h"
+#include "ui/TikkaraDlg.h"
+
+#include <system_error>
+
+// "&Survey": every address of the server box's name, on a worker of its own
+// as the monitor runs, so that the window stays live for the seconds it
+// takes; "&Stop" ends it early and the table shows what was measured.
+void CTikkaraDlg::OnSurvey()
+{
+    if (m_surveyRunning != 0) {
+        m_surveyRunning = 0; // a stop request
+        return;
+    }
+    if (m_monitorThread.joinable() || m_surveyThread.joinable())
+        return;
+    EnableControls(false);
+    m_window.EnableControl(IDC_GO, true);
+    m_window.SetText(IDC_GO, "&Stop");
+    m_surveyRunning = 1;
+    try {
+        m_surveyThread = std::thread([this] { RunSurveyWorker(); });
+    } catch (const std::system_error&) {
+        m_surveyRunning = 0;
+        EnableControls(true);
+        m_window.SetText(IDC_GO, "&Go");
+    }
+}
+
+void CTikkaraDlg::RunSurveyWorker()
+{
+    m_window.SetText(IDC_LOG, "");
+    m_survey = ResolveSurvey(m_engine, {m_window.GetText(IDC_SERVER)});
+    // Told as the query tells the faults of its server text.
+    for (const NtpExchange& failure : m_survey.unresolved) {
+        if (failure.outcome == ExchangeOutcome::HostNotFound)
+            AppendLog(ExchangeFailureText(failure));
+        else
+            m_window.MessageBox(ExchangeFailureText(failure), MessageIcon::None);
+    }
+    if (!m_survey.addresses.empty()) {
+        RememberServer();
+        AppendLog(FormatSurveyStart(m_survey));
+        RunSurvey(m_engine, m_survey, SurveyDefaultSamples, [this] { return m_surveyRunning != 0; });
+        AppendLog(FormatSurveyTable(m_survey));
+        m_window.SetSelection(IDC_LOG, 0, 0);
+        m_window.ScrollCaret(IDC_LOG);
+    }
+    EnableControls(true);
+    m_window.SetText(IDC_GO, "&Go");
+    m_surveyRunning = 0;
+    // The last touch of the dialog, as at the monitor's end.
+    m_window.PostToUiThread([this] { OnWorkerEnded(m_surveyThread); });
+}

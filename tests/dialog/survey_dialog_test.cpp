@@ -1,0 +1,101 @@
+// The window's survey against the in-memory window and loopback servers, on
+// a clock whose pauses pass at once: the busy controls, the faults of the
+// server text, and the table of a name that is an address.
+#include "fakes/FakeClock.h"
+#include "fakes/FakeWindow.h"
+#include "support/UdpResponder.h"
+
+#include "ui/ControlIds.h"
+#include "ui/TikkaraDlg.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+struct SurveyRig {
+    FakeWindow window;
+    FakeClock clock;
+    CTikkaraDlg dialog{window, PosixSockets(), clock};
+
+    SurveyRig() { dialog.OnInitDialog(); }
+    ~SurveyRig()
+    {
+        dialog.m_surveyRunning = 0;
+        if (!m_finished)
+            Finish();
+    }
+
+    // Runs what the worker posts at its end (joining it); false when nothing came.
+    bool Finish()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (window.RunPosted() == 0) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        m_finished = true;
+        return true;
+    }
+
+    bool Idle() { return window.Control(IDC_GO).text == "&Go" && window.Control(IDC_SERVER).enabled; }
+    bool m_finished = false;
+};
+
+TEST(SurveyDialog, FaultsOfTheServerTextAreToldAsTheQueryTellsThem)
+{
+    const struct {
+        const char* text;
+        const char* box;
+    } cases[] = {{"", "No host given."}, {"127.0.0.1:0", "Invalid Port."}, {"127.0.0.1:abc", "Invalid Port."}};
+    for (const auto& c : cases) {
+        SurveyRig rig;
+        rig.window.SetText(IDC_LOG, "an earlier report");
+        rig.window.SetText(IDC_SERVER, c.text);
+        rig.dialog.OnCommand(ID_FILE_SURVEY);
+        ASSERT_TRUE(rig.Finish()) << c.text;
+        ASSERT_EQ(rig.window.MessageBoxes().size(), 1u) << c.text;
+        EXPECT_EQ(rig.window.MessageBoxes()[0].text, c.box);
+        EXPECT_EQ(rig.window.LogText(), "") << c.text;
+        EXPECT_TRUE(rig.Idle()) << c.text;
+        EXPECT_TRUE(rig.window.Control(IDC_SERVER).list.empty()) << "nothing to remember";
+    }
+}
+
+TEST(SurveyDialog, AnAddressIsItsOwnOnlyAddressAndTheControlsWaitForTheEnd)
+{
+    CUdpResponder server(CUdpResponder::NtpServer());
+    SurveyRig rig;
+    rig.window.SetText(IDC_SERVER, server.ServerText());
+    bool busyDuringTheRun = false;
+    rig.window.onSetText = [&](int id, const std::string& text) {
+        if (id == IDC_LOG && text.find("+--Survey") != std::string::npos)
+            busyDuringTheRun = !rig.window.Control(IDC_SERVER).enabled && rig.window.Control(IDC_GO).enabled;
+    };
+    rig.dialog.OnCommand(ID_FILE_SURVEY);
+    EXPECT_EQ(rig.window.Control(IDC_GO).text, "&Stop");
+    EXPECT_FALSE(rig.window.IsMenuBarItemEnabled(0));
+    rig.dialog.OnCommand(ID_FILE_JITTER_MONITOR); // no monitor beside a survey
+    EXPECT_EQ(rig.dialog.m_monitorRunning, 0);
+    ASSERT_TRUE(rig.Finish());
+
+    EXPECT_TRUE(busyDuringTheRun);
+    EXPECT_TRUE(rig.Idle());
+    EXPECT_TRUE(rig.window.IsMenuBarItemEnabled(0));
+    const std::string log = rig.window.LogText();
+    const std::string address = server.ServerText();
+    EXPECT_EQ(log.rfind("Surveying 1 address of 127.0.0.1\r\n\r\n+--Survey", 0), 0u) << log;
+    EXPECT_NE(log.find("| " + address + "  truechimer "), std::string::npos) << log;
+    EXPECT_NE(log.find("| 1 of 1 answers agree"), std::string::npos) << log;
+    EXPECT_EQ(server.Requests().size(), 4u);
+    EXPECT_EQ(rig.window.SelectionStart(), 0) << "the table is read from its top";
+    EXPECT_EQ(rig.window.Control(IDC_SERVER).list, std::vector<std::string>{address});
+    const SurveyAddress& surveyed = rig.dialog.LastSurvey().addresses.at(0);
+    EXPECT_EQ(surveyed.usable, 4);
+    EXPECT_TRUE(surveyed.jitter.has_value());
+}
+
+} // namespace
