@@ -1,6 +1,8 @@
 // The program: the command line picks the mode. The terminal modes run the
-// main dialog on the in-memory window; the window modes hand over to the
-// window program, so that a terminal run never loads the window system.
+// main dialog on the in-memory window; the exporter serves metrics over
+// HTTP; the window modes hand over to the window program, so that a terminal
+// run never loads the window system.
+#include "frontends/exporter/Exporter.h"
 #include "frontends/terminal/CommandLine.h"
 #include "frontends/terminal/TerminalModes.h"
 #include "frontends/terminal/WindowProgram.h"
@@ -20,6 +22,7 @@ int main(int argc, char** argv)
     case RunMode::Nts: return RunTerminalNts(line);
     case RunMode::Monitor: return RunTerminalMonitor(line);
     case RunMode::Survey: return RunTerminalSurvey(line);
+    case RunMode::Exporter: return RunExporter(line);
     default: return ExecWindowProgram(argv);
     }
 }

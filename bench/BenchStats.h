@@ -47,13 +47,13 @@ inline double ProcessCpuSeconds()
 }
 
 // Resident set size right now, in KiB.
-inline long ResidentKiB()
+inline long ResidentKiB(const std::string& process = "self", const char* field = "VmRSS:")
 {
-    std::ifstream status("/proc/self/status");
+    std::ifstream status("/proc/" + process + "/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
+        if (line.rfind(field, 0) == 0)
+            return std::atol(line.c_str() + std::char_traits<char>::length(field));
     }
     return 0;
 }

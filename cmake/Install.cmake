@@ -27,6 +27,15 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/${HOROLAB_APP_ID}.metainfo.xml.in
 install(FILES ${CMAKE_BINARY_DIR}/${HOROLAB_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
+# The exporter as a system service, shipped but not enabled: the operator
+# names its targets and enables it (README). The unit names the program
+# where this installation puts it, which the package decides at packing time.
+install(CODE "
+  set(bindir \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/packaging/horolab-exporter.service.in\"
+                 \"${CMAKE_BINARY_DIR}/unit/horolab-exporter.service\" @ONLY)")
+install(FILES ${CMAKE_BINARY_DIR}/unit/horolab-exporter.service DESTINATION lib/systemd/system)
+
 # Debian's documentation: copyright, changelog and the manual page, the latter
 # two compressed as Debian wants them (gzip -9n: no name, no time stamp).
 set(HOROLAB_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/horolab)
@@ -76,8 +85,10 @@ set(CPACK_PACKAGE_DESCRIPTION [=[
 Horolab sends one NTP request to a time server and shows its answer:
 whether the server is online, its stratum and reference, a quick
 description of its state and every header field with the timestamps in
-local time. A jitter monitor polls the server once a second and can
-record the deviations in a CSV file.]=])
+local time. A jitter monitor polls the server once a second, charts the
+deviations and can record them in a CSV file. An exporter serves the
+figures of chosen servers to Prometheus (horolab-exporter.service, not
+enabled on installation).]=])
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${HOROLAB_PACKAGE_MAINTAINER}")

@@ -34,6 +34,8 @@ public:
     Rect GetControlRect(int) override { return Rect{}; }
     void MoveControl(int, const Rect&) override {}
     void CreateBitmapControl(int, int, const Rect&, IPaintHandler*) override {}
+    void CreateChartControl(int, const Rect&) override {}
+    void ShowChart(int, const ChartView&) override {}
     void EndDialog(int) override {}
     void PostToUiThread(std::function<void()>) override {}
 };

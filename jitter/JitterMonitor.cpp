@@ -43,3 +43,17 @@ void CTikkaraDlg::RunJitterMonitor()
     // join this thread and close the dialog.
     m_window.PostToUiThread([this] { OnWorkerEnded(m_monitorThread); });
 }
+
+void CTikkaraDlg::ChartPoll(const JitterPoll& poll)
+{
+    m_jitterChart.Add(poll);
+    m_window.ShowChart(IDC_CHART, m_jitterChart.View());
+}
+
+void CTikkaraDlg::ClearJitterChart()
+{
+    if (m_jitterChart.Empty())
+        return;
+    m_jitterChart.Clear();
+    m_window.ShowChart(IDC_CHART, ChartView{});
+}

@@ -1,9 +1,17 @@
 #include "jitter/JitterRun.h"
 
 #include "jitter/JitterLogFile.h"
+#include "ntp/Format.h"
 #include "ntp/NtpMsg.h"
+#include "query/KissCode.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
+
+std::string KissStopLine(const std::string& code)
+{
+    return Format("--Server sent kiss code %s (%s): monitor stopped.", code.c_str(),
+                  KissCodeMeaning(code).c_str());
+}
 
 CJitterRun::CJitterRun(CTikkaraDlg& dialog, IWindow& window, IClock& clock)
     : m_dialog(dialog), m_window(window), m_clock(clock)
@@ -19,6 +27,7 @@ bool CJitterRun::IsPort123Mode()
 void CJitterRun::Execute()
 {
     m_window.SetText(IDC_LOG, "Jitter Monitor");
+    m_dialog.ClearJitterChart();
     m_fileChosen = m_dialog.ChooseJitterLogFile(m_path);
     // In port-123 mode the check box keeps the bound socket open.
     if (!IsPort123Mode() && !m_dialog.OpenSocket()) {
@@ -29,6 +38,8 @@ void CJitterRun::Execute()
     if (m_dialog.SetServer("")) {
         m_stats = CJitterStats{};
         m_lastPollTick = 0;
+        m_intervalMs = PollIntervalMs;
+        m_stoppedByServer = false;
         PollLoop();
     }
     End();
@@ -36,9 +47,9 @@ void CJitterRun::Execute()
 
 void CJitterRun::PollLoop()
 {
-    while (m_dialog.m_monitorRunning != 0) {
+    while (m_dialog.m_monitorRunning != 0 && !m_stoppedByServer) {
         // Unsigned difference: still the elapsed time across the 2^32 wrap.
-        if (m_clock.GetTickCount() - m_lastPollTick < PollIntervalMs) {
+        if (m_clock.GetTickCount() - m_lastPollTick < m_intervalMs) {
             m_clock.Sleep(CheckPauseMs);
             continue;
         }
@@ -64,7 +75,11 @@ bool CJitterRun::Poll()
     }
     // The answer overwrites the request; its originate time is our transmit time.
     if (m_dialog.ReceiveReply(message, AnswerTimeoutSeconds, true)) {
-        Record(message);
+        const std::string kiss = KissCode(m_dialog.LastExchange());
+        if (kiss.empty())
+            Record(message);
+        else
+            Kissed(kiss);
     } else {
         ++m_stats.bad;
         Report(JitterPoll{});
@@ -89,9 +104,30 @@ void CJitterRun::Record(const CNtpMsg& answer)
     Report(std::move(poll));
 }
 
-// Tells the front end about the poll just counted.
+// A kiss carries no time: a bad poll, never a deviation. RATE stretches the
+// interval, DENY and RSTR end the run after this poll.
+void CJitterRun::Kissed(const std::string& code)
+{
+    ++m_stats.bad;
+    switch (ReactionToKiss(code)) {
+    case KissReaction::SlowDown: m_intervalMs = SlowedDownIntervalMs(m_intervalMs); break;
+    case KissReaction::Stop:
+        m_stoppedByServer = true;
+        m_dialog.AppendLog(KissStopLine(code));
+        break;
+    case KissReaction::None: break;
+    }
+    JitterPoll poll;
+    poll.kissCode = code;
+    Report(std::move(poll));
+}
+
+// Charts the poll just counted and tells the front end about it.
 void CJitterRun::Report(JitterPoll poll)
 {
+    poll.startTick = m_lastPollTick;
+    poll.intervalSeconds = static_cast<int32_t>(m_intervalMs / 1000);
+    m_dialog.ChartPoll(poll);
     if (!m_dialog.PollObserver())
         return;
     poll.exchange = m_dialog.LastExchange();
@@ -114,7 +150,7 @@ void CJitterRun::Recover()
 
 void CJitterRun::ShowStats()
 {
-    m_window.SetText(IDC_LOG, FormatJitterStats(ShownIntervalSeconds, m_stats.good, m_stats.bad,
+    m_window.SetText(IDC_LOG, FormatJitterStats(static_cast<int32_t>(m_intervalMs / 1000), m_stats.good, m_stats.bad,
                                                 m_stats.total, m_stats.last, m_stats.min, m_stats.max,
                                                 m_stats.delta, m_stats.average));
 }

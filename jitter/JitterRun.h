@@ -10,12 +10,15 @@
 class CNtpMsg;
 class CTikkaraDlg;
 
+// The line a run ends with when the server tells it to stop asking.
+std::string KissStopLine(const std::string& code);
+
 // One run of the jitter monitor on its worker thread: set-up, polling loop
 // and ending. Its state lives only as long as the run.
 class CJitterRun {
 public:
-    static constexpr uint32_t PollIntervalMs = 1000; // start to start
-    static constexpr int32_t ShownIntervalSeconds = 1;
+    // Start to start, until a server's RATE kiss slows the run down.
+    static constexpr uint32_t PollIntervalMs = 1000;
     static constexpr uint32_t CheckPauseMs = 10;
     static constexpr int AnswerTimeoutSeconds = 1;
     static constexpr uint32_t RecoveryPauseMs = 1000;
@@ -28,6 +31,7 @@ private:
     void PollLoop();
     bool Poll();
     void Record(const CNtpMsg& answer);
+    void Kissed(const std::string& code);
     void Report(JitterPoll poll);
     void Recover();
     void ShowStats();
@@ -39,6 +43,8 @@ private:
     IClock& m_clock;
     CJitterStats m_stats;
     uint32_t m_lastPollTick = 0;
+    uint32_t m_intervalMs = PollIntervalMs;
+    bool m_stoppedByServer = false; // a DENY or RSTR ended the run
     bool m_fileChosen = false;
     std::string m_path;
 };

@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/Chart.h"
 #include "platform/Geometry.h"
 #include <functional>
 #include <string>
@@ -84,6 +85,11 @@ public:
     // itself to the bitmap, and its paint requests go to `painter`.
     virtual void CreateBitmapControl(int id, int bitmapId, const Rect& requested,
                                      IPaintHandler* painter) = 0;
+
+    // A chart control at `requested`, lying over other controls; it draws
+    // the last chart it was shown and is hidden while that has no points.
+    virtual void CreateChartControl(int id, const Rect& requested) = 0;
+    virtual void ShowChart(int id, const ChartView& chart) = 0;
 
     // Ends the dialog's modal run with a result.
     virtual void EndDialog(int result) = 0;

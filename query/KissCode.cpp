@@ -38,3 +38,17 @@ std::string KissCodeMeaning(const std::string& code)
             return entry.meaning;
     return "";
 }
+
+KissReaction ReactionToKiss(const std::string& code)
+{
+    if (code == "RATE")
+        return KissReaction::SlowDown;
+    if (code == "DENY" || code == "RSTR")
+        return KissReaction::Stop;
+    return KissReaction::None;
+}
+
+uint32_t SlowedDownIntervalMs(uint32_t intervalMs)
+{
+    return intervalMs >= MaxKissIntervalMs / 2 ? MaxKissIntervalMs : 2 * intervalMs;
+}

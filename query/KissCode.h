@@ -4,6 +4,7 @@
 // reference identifier.
 #include "query/Exchange.h"
 
+#include <cstdint>
 #include <string>
 
 // The code of an answer that is a kiss-o'-death to this very request (its
@@ -14,3 +15,12 @@ std::string KissCode(const NtpExchange& exchange);
 // What the code means, in the words of the protocol's table; "" for a code
 // outside it.
 std::string KissCodeMeaning(const std::string& code);
+
+// What a client owes a server that kissed it: RATE asks it to poll less
+// often, DENY and RSTR to stop asking it; the other codes ask for nothing.
+enum class KissReaction { None, SlowDown, Stop };
+KissReaction ReactionToKiss(const std::string& code);
+
+// The interval between requests after a RATE: twice as long, at most 64 s.
+constexpr uint32_t MaxKissIntervalMs = 64000;
+uint32_t SlowedDownIntervalMs(uint32_t intervalMs);

@@ -31,6 +31,7 @@ void CTikkaraDlg::OnOK()
     EnableControls(false);
     m_window.SetText(IDC_LOG, "");
     m_window.SetText(IDC_STATUS, "");
+    ClearJitterChart();
     m_exchange = NtpExchange{};
     m_clockSetting = ClockSetting{};
 

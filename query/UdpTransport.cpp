@@ -30,7 +30,7 @@ bool CTikkaraDlg::BindLocalPort(int port)
     m_bindError = m_engine.Bind(m_socket, localPort);
     if (m_bindError == 0)
         return true;
-    OnClearLog();
+    m_window.SetText(IDC_LOG, ""); // not "&Clear Log": a run's chart stays
     AppendLog(BindFailureText(port, m_bindError));
     m_window.SetChecked(IDC_PORT123, false);
     return false;

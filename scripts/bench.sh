@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release, a tree of their own) and runs them all in
 # one go against their floors: the core exchange and the rendering, the real
-# window's query, the start-up and its memory, the NTS check, a minute of the
-# jitter monitor in the real window beside the monitor's worker alone, and a
-# survey of eight loopback servers. Every figure
+# window's query, the start-up and its memory, the NTS check, the exporter's
+# scrape and its memory, a minute of the jitter monitor in the real window
+# beside the monitor's worker alone, and a survey of eight loopback servers.
+# Every figure
 # is printed with its floor, its ratio and its goal, and with the machine's
 # load before and after; a busy machine distorts the figures, so run it on a
 # quiet one. Takes about three minutes after the build.
@@ -14,7 +15,8 @@ install_missing_packages "${HOROLAB_RUN_PACKAGES[@]}" "${HOROLAB_TEST_PACKAGES[@
 BUILD="${HOROLAB_BENCH_BUILD:-$HOROLAB_ROOT/build-bench}"
 POLLS="${HOROLAB_BENCH_POLLS:-60}"
 TARGETS=(core_exchange_bench window_bench startup_bench startup_probe bare_dialog
-         monitor_window_bench jitter_monitor_bench terminal_query_bench nts_check_bench survey_bench)
+         monitor_window_bench jitter_monitor_bench terminal_query_bench nts_check_bench survey_bench
+         exporter_bench)
 
 unpack_daemon chrony "$BUILD/daemons"
 if [ ! -f "$BUILD/build.ninja" ]; then
@@ -49,6 +51,7 @@ run "$B/startup_bench"
 run "$B/terminal_query_bench" "$CHRONY"
 run "$B/nts_check_bench"
 run "$B/survey_bench" "$SURVEYED"
+run "$B/exporter_bench" "$CHRONY"
 # The monitor in the real window and its worker alone, side by side on the
 # same server: both sleep between polls, so neither disturbs the other.
 echo

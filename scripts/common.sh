@@ -7,12 +7,13 @@ HOROLAB_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # What building and running the program needs.
 HOROLAB_RUN_PACKAGES=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libgl-dev libsystemd-dev nlohmann-json3-dev
+    qt6-base-dev libgl-dev libsystemd-dev nlohmann-json3-dev libmicrohttpd-dev
     libgnutls28-dev ca-certificates # the NTS check: TLS 1.3, AES-SIV, the trust store
 )
 # What the test suite needs besides. No package here configures or starts a
-# service: the daemons the tests run (chronyd) are unpacked into the build
-# tree by unpack_daemon, and only their shared libraries are installed.
+# service: the daemons the tests run (chronyd, and prometheus to scrape the
+# exporter) are unpacked into the build tree by unpack_daemon, and only their
+# shared libraries are installed (prometheus needs none beyond the C library).
 HOROLAB_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth openbox wmctrl x11-utils imagemagick

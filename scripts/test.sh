@@ -13,6 +13,7 @@ install_missing_packages "${HOROLAB_RUN_PACKAGES[@]}" "${HOROLAB_TEST_PACKAGES[@
 BUILD="${HOROLAB_BUILD:-$HOROLAB_ROOT/build}"
 DAEMONS="$BUILD/daemons"
 unpack_daemon chrony "$DAEMONS"
+unpack_daemon prometheus "$DAEMONS"
 build_tree "$BUILD" -DHOROLAB_BUILD_TESTS=ON -DHOROLAB_BUILD_BENCH=ON -DHOROLAB_DAEMON_DIR="$DAEMONS"
 cd "$BUILD"
 if [ "${HOROLAB_QUICK:-0}" = 1 ]; then

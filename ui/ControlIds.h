@@ -17,6 +17,7 @@ enum ControlId : int {
     IDC_SNTP = 1023,           // "SNTP" (hidden)
     IDC_PORT123 = 1026,        // "Send from Port &123"
     IDC_NTS = 1027,            // "Secure (&NTS)"
+    IDC_CHART = 1030,          // the monitor's chart, over the log pane's lower part
 
     IDD_MAIN = 102,
     IDR_APP_ICON = 128,

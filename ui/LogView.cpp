@@ -14,4 +14,8 @@ void CTikkaraDlg::AppendLog(std::string text)
     m_window.ScrollCaret(IDC_LOG);
 }
 
-void CTikkaraDlg::OnClearLog() { m_window.SetText(IDC_LOG, ""); }
+void CTikkaraDlg::OnClearLog()
+{
+    m_window.SetText(IDC_LOG, "");
+    ClearJitterChart();
+}

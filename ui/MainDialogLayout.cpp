@@ -6,6 +6,7 @@ namespace {
 using L = CDialogLayout;
 
 constexpr LayoutConstraint OffsetFrom(int32_t id, int32_t edge) { return {L::Offset, id, edge}; }
+constexpr LayoutConstraint ShareOf(int32_t id, int32_t edge) { return {L::Proportional, id, edge}; }
 constexpr LayoutConstraint KeepWidth() { return {L::KeepWidth, 0, 0}; }
 constexpr LayoutConstraint KeepHeight() { return {L::KeepHeight, 0, 0}; }
 constexpr int32_t Window = 0; // the owner's client area
@@ -35,4 +36,6 @@ extern const LayoutRule kMainDialogLayout[MainDialogLayoutRows] = {
      KeepHeight()},
     {IDC_LOGO, OffsetFrom(IDC_CLEAR_LOG, L::Left), OffsetFrom(IDC_CLEAR_LOG, L::Top), KeepWidth(),
      KeepHeight()},
+    {IDC_CHART, OffsetFrom(IDC_LOG, L::Left), ShareOf(IDC_LOG, L::Top), OffsetFrom(IDC_LOG, L::Right),
+     OffsetFrom(IDC_LOG, L::Bottom)},
 };

@@ -11,6 +11,15 @@ constexpr int KeptFileMenuEntries = 2;
 const int BusyControls[] = {IDC_SERVER, IDC_GO,   IDC_SET_TIME,  IDC_PORT123, IDC_AUTH,
                             IDC_SNTP,   IDCANCEL, IDC_CLEAR_LOG, IDC_NTS};
 
+// The log pane's lower two fifths, inside its border and clear of its
+// scroll bar: the statistics text of a run stays readable above the chart.
+Rect ChartRectOver(const Rect& log)
+{
+    constexpr int32_t Border = 2;
+    constexpr int32_t ScrollBar = 20;
+    return {log.left + Border, log.top + log.Height() * 3 / 5, log.right - ScrollBar, log.bottom - Border};
+}
+
 LogFont MakeLogFont()
 {
     LogFont font;
@@ -45,6 +54,7 @@ bool CTikkaraDlg::OnInitDialog()
     m_logo.Create(m_window, IDC_LOGO, IDB_LOGO);
     m_window.SetControlFont(IDC_LOG, MakeLogFont());
     m_monitorRunning = 0;
+    m_window.CreateChartControl(IDC_CHART, ChartRectOver(m_window.GetControlRect(IDC_LOG)));
     m_layout.Init(&m_window, nullptr, kMainDialogLayout, MainDialogLayoutRows);
     m_window.SetText(IDC_STATUS, "");
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "jitter/JitterChart.h"
 #include "jitter/JitterPoll.h"
 #include "ntp/NtpMsg.h"
 #include "nts/NtsCheck.h"
@@ -95,6 +96,10 @@ public:
     // the poll is counted; set before the run starts.
     void SetPollObserver(JitterPollObserver observer) { m_pollObserver = std::move(observer); }
     const JitterPollObserver& PollObserver() const { return m_pollObserver; }
+    // The monitor's chart over the log pane: every poll of a run goes into
+    // it; it stays after the run until the next query, run or "&Clear Log".
+    void ChartPoll(const JitterPoll& poll);
+    void ClearJitterChart();
 
     // Survey of every address of the server box's name (worker side), and
     // what the last one found.
@@ -132,6 +137,7 @@ private:
     NtsVerdict m_ntsVerdict;
     int m_bindError = 0;
     JitterPollObserver m_pollObserver;
+    CJitterChart m_jitterChart;
     std::thread m_monitorThread;
     std::thread m_surveyThread;
     SurveyResult m_survey;

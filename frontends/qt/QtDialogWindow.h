@@ -82,6 +82,8 @@ public:
     void MoveControl(int id, const Rect& rect) override;
     void CreateBitmapControl(int id, int bitmapId, const Rect& requested,
                              IPaintHandler* painter) override;
+    void CreateChartControl(int id, const Rect& requested) override;
+    void ShowChart(int id, const ChartView& chart) override;
     void EndDialog(int result) override;
     void PostToUiThread(std::function<void()> call) override;
 

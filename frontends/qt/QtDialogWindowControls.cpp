@@ -4,6 +4,7 @@
 
 #include "frontends/qt/QtAppIcon.h"
 #include "frontends/qt/QtBitmapControl.h"
+#include "frontends/qt/QtChartControl.h"
 #include "frontends/qt/QtFonts.h"
 #include "frontends/qt/QtGroupBox.h"
 #include "frontends/qt/QtLogPane.h"
@@ -289,5 +290,28 @@ void QtDialogWindow::CreateBitmapControl(int id, int bitmapId, const Rect& reque
             return;
         AddControl(id, control, 0);
         control->show();
+    });
+}
+
+void QtDialogWindow::CreateChartControl(int id, const Rect& requested)
+{
+    m_calls->Run([&] {
+        auto* chart = new QtChartControl(m_client);
+        chart->setObjectName(QStringLiteral("control%1").arg(id));
+        chart->setGeometry(requested.left, requested.top, std::max(0, requested.Width()),
+                           std::max(0, requested.Height()));
+        chart->hide();
+        // It lies over the log pane: out of the layout's overlap test.
+        AddControl(id, chart, ControlStyle::ClipSiblings);
+    });
+}
+
+void QtDialogWindow::ShowChart(int id, const ChartView& chart)
+{
+    m_calls->Run([&] {
+        if (auto* control = qobject_cast<QtChartControl*>(Control(id))) {
+            control->SetChart(chart);
+            control->setVisible(!chart.points.empty());
+        }
     });
 }

@@ -18,6 +18,9 @@ enum LongOnly {
     OptNtsCa,
     OptSurvey,
     OptSamples,
+    OptExporter,
+    OptTarget,
+    OptAnyTarget,
 };
 // More samples than this would keep one survey going for over half an hour.
 constexpr long MaxSamples = 1000;
@@ -35,6 +38,9 @@ const option LongOptions[] = {
     {"port-123", no_argument, nullptr, OptPort123},
     {"set-time", no_argument, nullptr, OptSetTime},
     {"json", no_argument, nullptr, OptJson},
+    {"exporter", required_argument, nullptr, OptExporter},
+    {"target", required_argument, nullptr, OptTarget},
+    {"any-target", no_argument, nullptr, OptAnyTarget},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, OptVersion},
     {nullptr, 0, nullptr, 0},
@@ -54,14 +60,19 @@ std::string CheckCombination(const CommandLine& line, bool pollsGiven, bool samp
     const bool terminal = line.mode == RunMode::Query || line.mode == RunMode::Nts || line.mode == RunMode::Monitor;
     if (line.json && line.mode != RunMode::Query && line.mode != RunMode::Nts && line.mode != RunMode::Survey)
         return "--json needs --query, --nts or --survey";
-    if (!line.ntsCaFiles.empty() && line.mode != RunMode::Nts)
-        return "--nts-ca needs --nts";
+    if (!line.ntsCaFiles.empty() && line.mode != RunMode::Nts && line.mode != RunMode::Exporter)
+        return "--nts-ca needs --nts or --exporter";
     if (samplesGiven && line.mode != RunMode::Survey)
         return "--samples needs --survey";
     if ((pollsGiven || !line.csvPath.empty()) && line.mode != RunMode::Monitor)
         return "--polls and --csv need --monitor";
     if ((line.port123 || line.setTime) && !terminal)
         return "--port-123 and --set-time need --query, --nts or --monitor";
+    const bool allowed = !line.targets.empty() || line.anyTarget;
+    if (allowed && line.mode != RunMode::Exporter)
+        return "--target and --any-target need --exporter";
+    if (line.mode == RunMode::Exporter && !allowed)
+        return "--exporter needs --target SERVER (once a server) or --any-target";
     return {};
 }
 
@@ -84,6 +95,9 @@ CommandLine ParseCommandLine(int argc, char** argv)
         case OptMonitor: line.mode = RunMode::Monitor; line.server = optarg; ++modes; break;
         case OptSurvey: line.mode = RunMode::Survey; line.surveyed = {optarg}; ++modes; break;
         case OptJitterMonitor: line.mode = RunMode::WindowMonitor; ++modes; break;
+        case OptExporter: line.mode = RunMode::Exporter; line.exporterAddress = optarg; ++modes; break;
+        case OptTarget: line.targets.push_back(optarg); break;
+        case OptAnyTarget: line.anyTarget = true; break;
         case 'h': line.mode = RunMode::Help; ++modes; break;
         case OptVersion: line.mode = RunMode::Version; ++modes; break;
         case OptPort123: line.port123 = true; break;
@@ -113,7 +127,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
         }
     }
     if (modes > 1)
-        return Bad("choose one of --query, --nts, --monitor, --survey, --jitter-monitor, --help, --version");
+        return Bad("choose one of --query, --nts, --monitor, --survey, --jitter-monitor, --exporter, --help, --version");
     if (line.mode == RunMode::Survey) // every further server is surveyed too
         for (int n = optind; n < argc; ++n)
             line.surveyed.push_back(argv[n]);
@@ -139,6 +153,7 @@ std::string UsageText()
            "       horolab --nts SERVER[:PORT] [--nts-ca FILE]... [--port-123] [--set-time] [--json]\n"
            "       horolab --monitor SERVER[:PORT] [--polls N] [--csv FILE] [--port-123] [--set-time]\n"
            "       horolab --survey SERVER[:PORT] [SERVER[:PORT]...] [--samples N] [--json]\n"
+           "       horolab --exporter [ADDRESS:]PORT --target SERVER[:PORT]... | --any-target [--nts-ca FILE]...\n"
            "       horolab --help | --version\n"
            "\n"
            "Without options the window opens; with SERVER it queries that server at once.\n"
@@ -154,6 +169,11 @@ std::string UsageText()
            "                        all at once, and name the ones whose time disagrees\n"
            "      --samples N       requests to each address, 2 s apart (default 4)\n"
            "      --jitter-monitor  open the window with the jitter monitor running\n"
+           "      --exporter [ADDRESS:]PORT\n"
+           "                        serve Prometheus metrics over HTTP (on 127.0.0.1 unless\n"
+           "                        ADDRESS is given): /metrics?target=SERVER[:PORT]\n"
+           "      --target SERVER   a server the exporter may be asked about (repeatable)\n"
+           "      --any-target      let the exporter be asked about any server\n"
            "      --port-123        send from port 123\n"
            "      --set-time        set the system clock from the answer\n"
            "  -h, --help            show this text\n"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class RunMode { Window, WindowQuery, WindowMonitor, Query, Nts, Monitor, Survey, Help, Version, BadUsage };
+enum class RunMode { Window, WindowQuery, WindowMonitor, Query, Nts, Monitor, Survey, Exporter, Help, Version, BadUsage };
 
 struct CommandLine {
     RunMode mode = RunMode::Window;
@@ -18,6 +18,9 @@ struct CommandLine {
     bool setTime = false;
     bool json = false;
     std::vector<std::string> ntsCaFiles; // trusted besides the system's store
+    std::string exporterAddress;      // "[ADDRESS:]PORT"
+    std::vector<std::string> targets; // the servers the exporter answers for
+    bool anyTarget = false;
     std::string error; // why the usage is bad
 };
 

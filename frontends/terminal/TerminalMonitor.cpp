@@ -1,8 +1,10 @@
 #include "frontends/terminal/DialogSetUp.h"
+#include "frontends/terminal/SparkLine.h"
 #include "frontends/terminal/TerminalModes.h"
 #include "frontends/terminal/TerminalText.h"
 #include "frontends/terminal/TerminalWindow.h"
 #include "jitter/JitterRun.h"
+#include "query/KissCode.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
@@ -13,6 +15,8 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr double ChartSeconds = 60.0;
 
 std::atomic<bool> g_stopRequested{false};
 
@@ -36,10 +40,11 @@ std::string OneLine(const std::string& text)
     return out;
 }
 
-std::string StatsText(const CJitterStats& s)
+std::string StatsText(const JitterPoll& poll)
 {
-    return FormatJitterStats(CJitterRun::ShownIntervalSeconds, s.good, s.bad, s.total, s.last, s.min, s.max,
-                             s.delta, s.average);
+    const CJitterStats& s = poll.stats;
+    return FormatJitterStats(poll.intervalSeconds, s.good, s.bad, s.total, s.last, s.min, s.max, s.delta,
+                             s.average);
 }
 
 } // namespace
@@ -62,9 +67,14 @@ int RunTerminalMonitor(const CommandLine& line)
     std::mutex mutex;
     long polls = 0;
     std::string last;
+    std::string stopLine; // why the server ended the run, if it did
     dialog.SetPollObserver([&](const JitterPoll& poll) {
         std::lock_guard lock(mutex);
-        last = StatsText(poll.stats);
+        last = StatsText(poll);
+        if (tty) // the chart of the last minute under the statistics
+            last += "\r\n Last minute: " + SparkLine(window.Chart(IDC_CHART), ChartSeconds);
+        if (ReactionToKiss(poll.kissCode) == KissReaction::Stop)
+            stopLine = KissStopLine(poll.kissCode);
         if (tty)
             std::printf("\033[H\033[J%s", ToLfLines(last).c_str());
         else
@@ -94,5 +104,9 @@ int RunTerminalMonitor(const CommandLine& line)
         return 1;
     }
     std::printf("%s%s\n", tty ? "\033[H\033[J" : "", ToLfLines(last).c_str());
+    if (!stopLine.empty()) {
+        std::printf("%s\n", stopLine.c_str());
+        return 1;
+    }
     return 0;
 }

@@ -40,6 +40,16 @@ int CTerminalWindow::DoModal(CTikkaraDlg& dialog)
     return m_result;
 }
 
+void CTerminalWindow::ShowChart(int id, const ChartView& chart)
+{
+    Run([&] { m_charts[id] = chart; });
+}
+
+ChartView CTerminalWindow::Chart(int id)
+{
+    return Run([&] { return m_charts[id]; });
+}
+
 void CTerminalWindow::EndDialog(int result)
 {
     Run([&] {

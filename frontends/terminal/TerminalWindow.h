@@ -24,6 +24,9 @@ public:
     // Called on the interface thread after every change of the log pane's text.
     void SetLogObserver(std::function<void(const std::string&)> observer) { m_logObserver = std::move(observer); }
 
+    // The chart last shown in control `id`.
+    ChartView Chart(int id);
+
     // Runs queued calls, waiting at most `timeoutMs` for the first one.
     void ProcessEvents(int timeoutMs);
     bool DialogEnded() const { return m_ended; }
@@ -59,6 +62,8 @@ public:
     Rect GetControlRect(int) override { return {}; }
     void MoveControl(int, const Rect&) override {}
     void CreateBitmapControl(int, int, const Rect&, IPaintHandler*) override {}
+    void CreateChartControl(int, const Rect&) override {}
+    void ShowChart(int id, const ChartView& chart) override;
     void EndDialog(int result) override;
     void PostToUiThread(std::function<void()> call) override;
 
@@ -77,6 +82,7 @@ private:
     std::map<int, bool> m_enabled;
     std::map<int, bool> m_visible;
     std::vector<std::string> m_serverList;
+    std::map<int, ChartView> m_charts;
     std::string m_saveFileChoice;
     std::function<void(const std::string&)> m_logObserver;
     bool m_ended = false;

@@ -1,5 +1,6 @@
 // The main dialog's controls on size changes: the ten-row table from the
-// dialog's own set-up, the logo beside "&Clear Log", and the overlap rule.
+// dialog's own set-up, the logo beside "&Clear Log", the monitor's chart over
+// the log pane's lower part, and the overlap rule.
 #include "fakes/FakeWindow.h"
 #include "res/DialogTemplate.h"
 #include "ui/ControlIds.h"
@@ -11,10 +12,10 @@
 
 namespace {
 
-// Every control of the template plus the logo.
+// Every control of the template plus the logo and the chart.
 const int AllControls[] = {IDC_TIME_SERVER_GROUP, IDC_SERVER, IDC_GO,   IDC_PORT123,   IDC_SET_TIME,
                            IDC_LOG,               IDC_STATUS, IDCANCEL, IDC_AUTH,      IDC_SNTP,
-                           IDC_VERSION,           IDC_CLEAR_LOG, IDC_LOGO, IDC_NTS};
+                           IDC_VERSION,           IDC_CLEAR_LOG, IDC_LOGO, IDC_NTS, IDC_CHART};
 
 // Dialog units to pixels for an 8-point "MS Sans Serif" (base units 6 x 13),
 // rounded like the platform's MulDiv.
@@ -93,6 +94,12 @@ TEST_F(ControlLayoutTest, TheLogoSitsInTheBottomRowWithoutOverlapping)
 TEST_F(ControlLayoutTest, EnlargingMovesAndStretchesEachRow)
 {
     Start();
+    // The chart as a run shows it, lying over the pane without emptying it.
+    window.ShowChart(IDC_CHART, ChartView{{ChartPoint{}}, {}, {}});
+    const Rect log = initial[IDC_LOG];
+    const Rect chart = initial[IDC_CHART];
+    ASSERT_TRUE(chart.left > log.left && chart.right < log.right && chart.bottom < log.bottom);
+    ASSERT_GT(chart.top, log.top + log.Height() / 2) << "the upper part is the statistics text's";
     const std::pair<int32_t, int32_t> growths[] = {{1, 1}, {37, 0}, {0, 53}, {420, 190}, {1414, 430}};
     for (const auto& [dx, dy] : growths) {
         SCOPED_TRACE(testing::Message() << "dx " << dx << " dy " << dy);
@@ -103,6 +110,9 @@ TEST_F(ControlLayoutTest, EnlargingMovesAndStretchesEachRow)
         for (int id : {IDC_CLEAR_LOG, IDC_VERSION, IDC_LOGO, IDC_AUTH, IDC_SNTP})
             EXPECT_EQ(At(id), Shifted(initial[id], dx, dy, dx, dy)) << id;
         EXPECT_EQ(At(IDC_TIME_SERVER_GROUP), Shifted(initial[IDC_TIME_SERVER_GROUP], 0, 0, dx, 0));
+        // The chart keeps its share of the pane's height.
+        const int32_t top = log.top + (chart.top - log.top) * (log.Height() + dy) / log.Height();
+        EXPECT_EQ(At(IDC_CHART), (Rect{chart.left, top, chart.right + dx, chart.bottom + dy}));
         for (int id : {IDC_SERVER, IDC_GO, IDC_PORT123, IDC_SET_TIME, IDC_NTS})
             EXPECT_EQ(At(id), initial[id]) << id;
     }

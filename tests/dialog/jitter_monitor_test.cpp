@@ -167,6 +167,38 @@ TEST_F(JitterMonitorTest, TimeOutInRandomPortModeCountsTwoBadPollsAndRecovers)
     EXPECT_TRUE(IsIdle());
 }
 
+// The chart over the log pane: a run's polls, failures marked; it stays
+// after the run and goes with "&Clear Log", the next run or the next query.
+TEST_F(JitterMonitorTest, TheChartShowsEveryPollUntilTheLogIsCleared)
+{
+    Responder server(ServerIgnoring({2}));
+    StopAfterRefreshes(4);
+    Start(server.ServerText());
+    ASSERT_TRUE(FinishRun());
+    auto marks = [&] {
+        std::vector<bool> marked;
+        const std::vector<ChartView> charts = window.Charts(IDC_CHART);
+        for (const ChartPoint& p : charts.back().points)
+            marked.push_back(p.marked);
+        return marked;
+    };
+    // The timed-out poll and the failed send after it.
+    EXPECT_EQ(marks(), (std::vector<bool>{false, true, true, false}));
+    EXPECT_TRUE(window.Control(IDC_CHART).visible);
+
+    dialog.OnCommand(IDC_CLEAR_LOG);
+    EXPECT_TRUE(window.Charts(IDC_CHART).back().points.empty());
+    EXPECT_FALSE(window.Control(IDC_CHART).visible);
+
+    StopAfterRefreshes(static_cast<int>(Refreshes().size()) + 2); // refreshes count on across runs
+    Start(server.ServerText());
+    ASSERT_TRUE(FinishRun());
+    EXPECT_EQ(marks(), (std::vector<bool>{false, false})) << "a new run starts a new chart";
+    window.SetText(IDC_SERVER, server.ServerText());
+    dialog.OnCommand(IDOK);
+    EXPECT_FALSE(window.Control(IDC_CHART).visible) << "a query's report has the whole pane";
+}
+
 TEST_F(JitterMonitorTest, FailedSendAndFailedReopenAreRecoveredFrom)
 {
     Responder server(Responder::NtpServer());

@@ -189,5 +189,23 @@ void FakeWindow::CreateBitmapControl(int id, int bitmapId, const Rect& requested
                               : requested;
 }
 
+void FakeWindow::CreateChartControl(int id, const Rect& requested)
+{
+    Lock l(m_mutex);
+    FakeControl& chart = m_controls[id];
+    chart.rect = requested;
+    chart.visible = false;
+    chart.clipSiblings = true;
+}
+
+void FakeWindow::ShowChart(int id, const ChartView& chart)
+{
+    Lock l(m_mutex);
+    m_charts[id].push_back(chart);
+    m_controls[id].visible = !chart.points.empty();
+}
+
+std::vector<ChartView> FakeWindow::Charts(int id) { Lock l(m_mutex); return m_charts[id]; }
+
 void FakeWindow::EndDialog(int result) { Lock l(m_mutex); m_ended = result; }
 void FakeWindow::PostToUiThread(std::function<void()> call) { Lock l(m_mutex); m_posted.push_back(std::move(call)); }

@@ -52,6 +52,8 @@ public:
     std::vector<std::string> SaveFileRequests();
     LogFont Font(int id);
     int RunPosted(); // runs every queued call, returns how many
+    // Every chart shown in control `id`, in order.
+    std::vector<ChartView> Charts(int id);
     void SetClientRect(const Rect& r);
     void SetWindowRect(const Rect& r);
     void ClearRecords(); // message boxes, scroll and repaint counts
@@ -87,6 +89,8 @@ public:
     void MoveControl(int id, const Rect& rect) override;
     void CreateBitmapControl(int id, int bitmapId, const Rect& requested,
                              IPaintHandler* painter) override;
+    void CreateChartControl(int id, const Rect& requested) override;
+    void ShowChart(int id, const ChartView& chart) override;
     void EndDialog(int result) override;
     void PostToUiThread(std::function<void()> call) override;
 
@@ -100,6 +104,7 @@ private:
     std::recursive_mutex m_mutex;
     std::map<int, FakeControl> m_controls;
     std::map<int, LogFont> m_fonts;
+    std::map<int, std::vector<ChartView>> m_charts;
     std::vector<std::vector<std::string>> m_menu;
     std::vector<bool> m_menuBarEnabled;
     std::vector<FakeMessageBox> m_messageBoxes;

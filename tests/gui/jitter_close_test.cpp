@@ -11,7 +11,6 @@
 #include "ui/TikkaraDlg.h"
 
 #include <QApplication>
-#include <QFileDialog>
 #include <QTimer>
 
 #include <functional>
@@ -22,33 +21,6 @@ using namespace qtdriver;
 
 namespace {
 using Responder = CUdpResponder;
-
-// Cancels every save-file dialog that comes up. The dialog runs its own
-// modal loop on the interface thread, so it is answered from a timer.
-class FileDialogCanceller {
-public:
-    explicit FileDialogCanceller(std::function<void()> beforeCancel = {})
-        : m_beforeCancel(std::move(beforeCancel))
-    {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (!dialog || !dialog->isVisible())
-                return;
-            if (m_beforeCancel)
-                m_beforeCancel();
-            dialog->reject();
-            ++m_cancelled;
-        });
-        m_timer.start();
-    }
-    int Cancelled() const { return m_cancelled; }
-
-private:
-    std::function<void()> m_beforeCancel;
-    QTimer m_timer;
-    int m_cancelled = 0;
-};
 
 bool ShowsStats(QtDialogWindow& window) { return IsJitterStatsText(window.GetText(IDC_LOG)); }
 

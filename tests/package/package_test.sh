@@ -49,7 +49,8 @@ expected="./usr/bin/horolab
 ./usr/share/metainfo/org.horolab.Horolab.metainfo.xml
 ./usr/share/doc/horolab/copyright
 ./usr/share/doc/horolab/changelog.gz
-./usr/share/man/man1/horolab.1.gz"
+./usr/share/man/man1/horolab.1.gz
+./usr/lib/systemd/system/horolab-exporter.service"
 for n in 16 32 48 64 128 256; do
     expected+=$'\n'"./usr/share/icons/hicolor/${n}x${n}/apps/horolab.png"
 done
@@ -60,6 +61,13 @@ dpkg-deb --contents "$deb" | awk '$1 ~ /^-/ && $2 != "root/root" { print "FAIL: 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 [ -x "$root/usr/bin/horolab" ] || fail "usr/bin/horolab is not executable"
+# The exporter's unit is shipped, not enabled: no maintainer script enables
+# or starts it; it runs the packaged program.
+scripts=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -E 'preinst|postinst|prerm|postrm' || true)
+[ -z "$scripts" ] || fail "maintainer scripts: $scripts"
+unit=$root/usr/lib/systemd/system/horolab-exporter.service
+grep -q '^ExecStart=/usr/bin/horolab --exporter ' "$unit" || fail "unit runs: $(grep ExecStart "$unit")"
+grep -q '^DynamicUser=yes$' "$unit" || fail "the exporter's unit has no dynamic user"
 # Every ELF file the package ships: stripped, no library search path, no
 # path back into the build.
 while IFS= read -r -d '' elf; do

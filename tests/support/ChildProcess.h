@@ -37,18 +37,28 @@ public:
         close(out);
         close(err);
     }
+    // A child still running when its test gives up is not left behind.
+    ~CChildProcess()
+    {
+        if (m_pid > 0 && waitpid(m_pid, nullptr, WNOHANG) == 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        std::remove(m_out.c_str());
+        std::remove(m_err.c_str());
+    }
+    CChildProcess(const CChildProcess&) = delete;
+    CChildProcess& operator=(const CChildProcess&) = delete;
+
+    pid_t Pid() const { return m_pid; }
     void Signal(int signal) { kill(m_pid, signal); }
     // The exit status, or 128 + the signal that ended it.
     int Wait()
     {
         int status = 0;
         waitpid(m_pid, &status, 0);
+        m_pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    ~CChildProcess()
-    {
-        std::remove(m_out.c_str());
-        std::remove(m_err.c_str());
     }
     std::string Out() const { return Read(m_out); }
     std::string Err() const { return Read(m_err); }

@@ -21,7 +21,7 @@
 // The numbers of one statistics text, read back from the log pane.
 struct JitterStatsView {
     bool valid = false;
-    int good = 0, bad = 0, total = 0, last = 0, min = 0, max = 0, delta = 0;
+    int interval = 0, good = 0, bad = 0, total = 0, last = 0, min = 0, max = 0, delta = 0;
     std::string average;
 };
 
@@ -48,6 +48,7 @@ inline JitterStatsView ParseJitterStats(const std::string& text)
         }
         return std::atoi(text.c_str() + at + std::char_traits<char>::length(label));
     };
+    v.interval = number("Poll interval:  ");
     v.good = number("good: ");
     v.bad = number("bad: ");
     v.total = number("total: ");

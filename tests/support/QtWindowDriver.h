@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPixmap>
@@ -90,6 +91,33 @@ public:
 private:
     QTimer m_timer;
     std::vector<SeenBox> m_seen;
+};
+
+// Cancels every save-file dialog that comes up. The dialog runs its own
+// modal loop on the interface thread, so it is answered from a timer.
+class FileDialogCanceller {
+public:
+    explicit FileDialogCanceller(std::function<void()> beforeCancel = {})
+        : m_beforeCancel(std::move(beforeCancel))
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            if (m_beforeCancel)
+                m_beforeCancel();
+            dialog->reject();
+            ++m_cancelled;
+        });
+        m_timer.start();
+    }
+    int Cancelled() const { return m_cancelled; }
+
+private:
+    std::function<void()> m_beforeCancel;
+    QTimer m_timer;
+    int m_cancelled = 0;
 };
 
 // What the screen shows in the window's area when the platform can tell

@@ -236,6 +236,15 @@ void CUdpResponder::EchoOriginate(std::vector<uint8_t>& answer, const Request& r
         std::copy(request.bytes.begin() + 40, request.bytes.begin() + 48, answer.begin() + 24);
 }
 
+CNtpMsg CUdpResponder::KissReply(const Request& request, const char* code)
+{
+    CNtpMsg reply = ServerReply(request);
+    reply.m_stratum = NtpStratumKiss;
+    reply.m_leap = NtpLeapNotSynchronised;
+    std::copy(code, code + sizeof reply.m_refId, reply.m_refId);
+    return reply;
+}
+
 CNtpMsg CUdpResponder::ServerReply(const Request& request)
 {
     CNtpMsg reply;

@@ -64,6 +64,9 @@ public:
     // Mode 4, version 3, stratum 2, reference 127.127.1.1, originate = the
     // request's transmit time, receive and transmit = its arrival time.
     static CNtpMsg ServerReply(const Request& request);
+    // The same as a kiss-o'-death: stratum 0, leap 3, the four-letter code
+    // as the reference identifier.
+    static CNtpMsg KissReply(const Request& request, const char* code);
     // Puts the request's Transmit Timestamp into the answer's Originate
     // Timestamp, as a server does.
     static void EchoOriginate(std::vector<uint8_t>& answer, const Request& request);

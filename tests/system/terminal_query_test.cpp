@@ -82,17 +82,20 @@ TEST(TerminalQuery, ExitStatusSaysHowItWent)
     EXPECT_EQ(noHost.status, 1);
     EXPECT_EQ(noHost.err, "No host given.\n") << "the message box's text";
 
-    for (std::vector<std::string> bad : {std::vector<std::string>{"--query"}, {"--bogus"},
-                                         {"--json", "x"}, {"--monitor", "x", "--polls", "0"}, {"a", "b"},
-                                         {"--nts"}, {"--nts", "x", "-q", "y"}, {"--nts-ca", "f", "-q", "x"},
-                                         {"--polls", "3", "--nts", "x"},
-                                         {"--survey"}, {"--survey", "x", "--samples", "0"},
-                                         {"--query", "x", "--samples", "2"}, {"--survey", "x", "--query", "y"}}) {
+    for (std::vector<std::string> bad :
+         {std::vector<std::string>{"--query"}, {"--bogus"}, {"--json", "x"}, {"--monitor", "x", "--polls", "0"},
+          {"a", "b"}, {"--nts"}, {"--nts", "x", "-q", "y"}, {"--nts-ca", "f", "-q", "x"},
+          {"--polls", "3", "--nts", "x"}, {"--survey"}, {"--survey", "x", "--samples", "0"},
+          {"--query", "x", "--samples", "2"}, {"--survey", "x", "--query", "y"}, {"--exporter", "9123"},
+          {"--target", "x"}, {"--query", "x", "--any-target"}}) {
         const ProgramRun run = Horolab(bad);
         EXPECT_EQ(run.status, 2) << bad[0];
         EXPECT_EQ(run.out, "") << bad[0];
         EXPECT_NE(run.err.find("Usage: horolab"), std::string::npos) << bad[0];
     }
+    const ProgramRun badAddress = Horolab({"--exporter", "nowhere:9123", "--any-target"});
+    EXPECT_EQ(badAddress.status, 2);
+    EXPECT_NE(badAddress.err.find("--exporter needs [ADDRESS:]PORT"), std::string::npos) << badAddress.err;
     EXPECT_EQ(Horolab({"--help"}).status, 0);
     EXPECT_EQ(Horolab({"--version"}).out, "horolab 1.9.2\n");
 }

@@ -1,0 +1,47 @@
+#include "frontends/terminal/SparkLine.h"
+
+#include "ntp/Format.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+const char* const Blocks[] = {"▁", "▂", "▃", "▄", "▅", "▆", "▇", "█"};
+constexpr int Levels = 8;
+const char* const FailedMark = "×";
+} // namespace
+
+std::string SparkLine(const ChartView& chart, double seconds)
+{
+    if (chart.points.empty())
+        return {};
+    const double from = chart.points.back().x - seconds;
+    std::vector<ChartPoint> shown;
+    for (const ChartPoint& p : chart.points)
+        if (p.x > from)
+            shown.push_back(p);
+    double low = 0.0, high = 0.0;
+    bool any = false;
+    for (const ChartPoint& p : shown) {
+        if (p.marked)
+            continue;
+        low = any ? std::min(low, p.y) : p.y;
+        high = any ? std::max(high, p.y) : p.y;
+        any = true;
+    }
+    std::string line;
+    for (const ChartPoint& p : shown) {
+        if (p.marked) {
+            line += FailedMark;
+            continue;
+        }
+        // A flat minute sits in the middle.
+        const int level = high > low ? static_cast<int>(std::lround((p.y - low) / (high - low) * (Levels - 1)))
+                                     : Levels / 2 - 1;
+        line += Blocks[level];
+    }
+    if (any)
+        line += Format("  %g..%g %s", low, high, chart.y.unit.c_str());
+    return line;
+}
