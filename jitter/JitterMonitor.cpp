@@ -2,29 +2,13 @@
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
-#include <system_error>
-
 void CTikkaraDlg::OnJitterMonitor()
 {
     if (m_monitorRunning != 0) {
         m_monitorRunning = 0; // a stop request
         return;
     }
-    // The previous worker has ended its run but is not joined yet.
-    if (m_monitorThread.joinable() || m_surveyThread.joinable())
-        return;
-    EnableControls(false);
-    m_window.EnableControl(IDC_GO, true);
-    m_window.SetText(IDC_GO, "&Stop");
-    m_monitorRunning = 1;
-    try {
-        m_monitorThread = std::thread(JitterThreadProc, this);
-    } catch (const std::system_error&) {
-        // No thread to be had: back to idle rather than stuck in "&Stop".
-        m_monitorRunning = 0;
-        EnableControls(true);
-        m_window.SetText(IDC_GO, "&Go");
-    }
+    StartWorker(m_monitorRunning, m_monitorThread, [this] { JitterThreadProc(this); });
 }
 
 unsigned JitterThreadProc(CTikkaraDlg* dialog)

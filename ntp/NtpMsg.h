@@ -56,5 +56,8 @@ uint8_t NtpNoiseByte(int64_t calendarSeconds);
 
 // Local date and time with milliseconds, "0" when Seconds is 0.
 std::string FormatNtpTimestamp(const NtpTimestamp& timestamp);
+// The local date and time of a calendar time (seconds since 1970), day
+// first as every date of the reports; "" when it cannot be converted.
+std::string FormatLocalDate(int64_t calendarSeconds);
 // The text with blanks appended up to `width`; never cut.
 std::string PadRight(const std::string& text, size_t width);

@@ -68,15 +68,20 @@ std::string PadRight(const std::string& text, size_t width)
     return text + std::string(width - text.size(), ' ');
 }
 
+std::string FormatLocalDate(int64_t calendarSeconds)
+{
+    const time_t t = static_cast<time_t>(calendarSeconds);
+    tm local{};
+    if (localtime_r(&t, &local) == nullptr)
+        return "";
+    return FormatBrokenDown("%d.%m.%Y %H:%M:%S", local);
+}
+
 std::string FormatNtpTimestamp(const NtpTimestamp& timestamp)
 {
     if (timestamp.Seconds == 0)
         return "0";
-    const time_t t = static_cast<time_t>(NtpSecondsToTime(timestamp.Seconds));
-    tm local{};
-    std::string date;
-    if (localtime_r(&t, &local) != nullptr)
-        date = FormatBrokenDown("%d.%m.%Y %H:%M:%S", local);
+    const std::string date = FormatLocalDate(NtpSecondsToTime(timestamp.Seconds));
     return Format("%s.%03i", date.c_str(), static_cast<int>(MulHigh32(1000, timestamp.Fraction)));
 }
 

@@ -1,14 +1,8 @@
 #include "ntp/Format.h"
 #include "nts/NtsReport.h"
+#include "query/ServerText.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
-
-namespace {
-std::string Bracketed(const std::string& host)
-{
-    return host.find(':') == std::string::npos ? host : "[" + host + "]";
-}
-} // namespace
 
 // The NTS check of the server in the server box, reported into the log
 // pane like a query: controls disabled while it runs, the report read from
@@ -27,7 +21,7 @@ void CTikkaraDlg::OnNtsQuery()
     }
     RememberServer();
 
-    const std::string host = Bracketed(m_host);
+    const std::string host = BracketedHost(m_host);
     if (IsPort123Mode())
         AppendLog(Format("Querying host %s:%i with NTS from port %i\r\n", host.c_str(), m_port, NtpPort));
     else if (m_port == NtsKePort)

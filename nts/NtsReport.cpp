@@ -2,8 +2,8 @@
 
 #include "ntp/Format.h"
 #include "query/ResultSummary.h"
+#include "query/ServerText.h"
 
-#include <ctime>
 
 namespace {
 
@@ -30,16 +30,6 @@ std::string Line(const std::string& label, const std::string& value)
 }
 
 std::string Milliseconds(int64_t micros) { return Format("%.1f ms", micros / 1000.0); }
-
-std::string LocalDate(int64_t seconds)
-{
-    const time_t t = static_cast<time_t>(seconds);
-    tm local{};
-    char text[64] = "";
-    if (localtime_r(&t, &local))
-        strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", &local);
-    return text;
-}
 
 std::string List(const std::vector<std::string>& items)
 {
@@ -76,8 +66,8 @@ std::string CertificateLines(const NtsKeyExchange& ke, int64_t now)
     std::string text = Line("Subject:", c.subject) + Line("Issuer:", c.issuer) + Line("DNS names:", List(c.dnsNames)) +
                        Line("IP addresses:", List(c.ipAddresses)) +
                        Line("Name match:", (c.nameMatches ? "yes, " : "no, not ") + ke.host) +
-                       Line("Valid from:", LocalDate(c.notBefore)) +
-                       Line("Valid until:", LocalDate(c.notAfter) + " (" + DaysLeft(c.notAfter, now) + ")");
+                       Line("Valid from:", FormatLocalDate(c.notBefore)) +
+                       Line("Valid until:", FormatLocalDate(c.notAfter) + " (" + DaysLeft(c.notAfter, now) + ")");
     std::string verification = c.verified ? "trusted" : c.verification;
     if (!ke.caFiles.empty())
         verification += c.verified ? ", with --nts-ca" : "";
@@ -116,7 +106,7 @@ std::string RecordLines(const std::vector<NtsKeRecord>& records)
 
 std::string ExchangeTitle(const NtsCheck& check, const NtsTimeExchange& t, int number)
 {
-    const std::string host = check.ntpHost.find(':') == std::string::npos ? check.ntpHost : "[" + check.ntpHost + "]";
+    const std::string host = BracketedHost(check.ntpHost);
     return Format("%sNTS exchange %i with %s:%i, cookie from the %s\r\n", number == 1 ? "" : "\r\n",
                   number, host.c_str(), check.ntpPort,
                   number == 1 ? "key exchange" : "first answer") +
@@ -149,7 +139,7 @@ void AppendExchange(std::vector<std::string>& blocks, const NtsCheck& check, con
 std::string FormatNtsKeyExchangeBox(const NtsKeyExchange& ke, int64_t now)
 {
     std::string box = std::string(Top) + Blank;
-    const std::string host = ke.host.find(':') == std::string::npos ? ke.host : "[" + ke.host + "]";
+    const std::string host = BracketedHost(ke.host);
     box += Line("Server:", Format("%s port %i", host.c_str(), ke.port));
     if (!ke.resolved)
         return box + Line("Address:", "not found") + Blank + Bottom;

@@ -2,24 +2,14 @@
 
 #include "ntp/Format.h"
 #include "query/KissCode.h"
+#include "query/ServerText.h"
 
-#include <ctime>
 
 namespace {
 
 std::string Endpoint(const std::string& host, int port)
 {
-    return Format(host.find(':') == std::string::npos ? "%s:%i" : "[%s]:%i", host.c_str(), port);
-}
-
-std::string LocalDate(int64_t seconds)
-{
-    const time_t t = static_cast<time_t>(seconds);
-    tm local{};
-    char text[64] = "";
-    if (localtime_r(&t, &local))
-        strftime(text, sizeof text, "%d.%m.%Y %H:%M:%S", &local);
-    return text;
+    return Format("%s:%i", BracketedHost(host).c_str(), port);
 }
 
 std::string Names(const TlsCertificateFacts& c)
@@ -38,10 +28,10 @@ NtsVerdict CertificateVerdict(const NtsKeyExchange& ke)
     if (!ke.tls.hasCertificate)
         return {"certificate-missing", "the server sent no certificate"};
     if (c.expired)
-        return {"certificate-expired", "the server's certificate expired on " + LocalDate(c.notAfter) + ": renew it"};
+        return {"certificate-expired", "the server's certificate expired on " + FormatLocalDate(c.notAfter) + ": renew it"};
     if (c.notYetValid)
         return {"certificate-not-yet-valid", "the server's certificate is not valid before " +
-                                                 LocalDate(c.notBefore) +
+                                                 FormatLocalDate(c.notBefore) +
                                                  ": check the server's and this computer's clocks"};
     if (!c.nameMatches)
         return {"certificate-other-name",

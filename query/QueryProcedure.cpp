@@ -1,15 +1,10 @@
 #include "ntp/Format.h"
+#include "query/ServerText.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
 namespace {
 constexpr int QueryTimeoutSeconds = 2;
-
-// An IPv6 address is bracketed so that its colons are not taken for the port's.
-std::string HostWithPort(const std::string& host)
-{
-    return host.find(':') == std::string::npos ? host : "[" + host + "]";
-}
 } // namespace
 
 // One complete client exchange with the server in the server box, reported
@@ -53,7 +48,7 @@ void CTikkaraDlg::OnOK()
     }
     RememberServer();
 
-    const std::string host = HostWithPort(m_host);
+    const std::string host = BracketedHost(m_host);
     if (IsPort123Mode())
         AppendLog(Format("Querying host %s:%i from port %i\r\n", host.c_str(), m_port, NtpPort));
     else if (m_port == NtpPort)

@@ -12,6 +12,11 @@ bool IsSpace(char c)
 }
 } // namespace
 
+std::string BracketedHost(const std::string& host)
+{
+    return host.find(':') == std::string::npos ? host : "[" + host + "]";
+}
+
 int32_t ParsePortNumber(const std::string& text)
 {
     size_t i = 0;

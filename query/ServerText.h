@@ -21,6 +21,10 @@ struct ServerText {
 // default port, which is `defaultPort` (NTP's unless given).
 ServerText ParseServerText(const std::string& text, int32_t defaultPort = NtpPort);
 
+// The host as it stands before ":port" in the texts the operator reads: an
+// IPv6 address in brackets, so that its colons are not taken for the port's.
+std::string BracketedHost(const std::string& host);
+
 // Like atoi (leading white space, an optional sign, digits up to the first
 // other character, 0 when there are none), but a number beyond the 32-bit
 // range gives INT32_MAX or INT32_MIN instead of an undefined value.

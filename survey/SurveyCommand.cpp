@@ -2,8 +2,6 @@
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
-#include <system_error>
-
 // "&Survey": every address of the server box's name, on a worker of its own
 // as the monitor runs, so that the window stays live for the seconds it
 // takes; "&Stop" ends it early and the table shows what was measured.
@@ -13,19 +11,7 @@ void CTikkaraDlg::OnSurvey()
         m_surveyRunning = 0; // a stop request
         return;
     }
-    if (m_monitorThread.joinable() || m_surveyThread.joinable())
-        return;
-    EnableControls(false);
-    m_window.EnableControl(IDC_GO, true);
-    m_window.SetText(IDC_GO, "&Stop");
-    m_surveyRunning = 1;
-    try {
-        m_surveyThread = std::thread([this] { RunSurveyWorker(); });
-    } catch (const std::system_error&) {
-        m_surveyRunning = 0;
-        EnableControls(true);
-        m_window.SetText(IDC_GO, "&Go");
-    }
+    StartWorker(m_surveyRunning, m_surveyThread, [this] { RunSurveyWorker(); });
 }
 
 void CTikkaraDlg::RunSurveyWorker()

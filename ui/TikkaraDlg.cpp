@@ -3,6 +3,8 @@
 #include "ui/ControlIds.h"
 #include "ui/MainDialogLayout.h"
 
+#include <system_error>
+
 namespace {
 const char* const VersionText = "V 1.9.2";
 constexpr int KeptFileMenuEntries = 2;
@@ -107,6 +109,26 @@ void CTikkaraDlg::OnCancel()
         return;
     }
     m_window.EndDialog(IDCANCEL);
+}
+
+// The monitor or the survey on a worker of its own, with the controls busy
+// and "&Go" as "&Stop", unless a worker is still there (ended, not yet joined).
+void CTikkaraDlg::StartWorker(std::atomic<int32_t>& running, std::thread& worker, std::function<void()> work)
+{
+    if (m_monitorThread.joinable() || m_surveyThread.joinable())
+        return;
+    EnableControls(false);
+    m_window.EnableControl(IDC_GO, true);
+    m_window.SetText(IDC_GO, "&Stop");
+    running = 1;
+    try {
+        worker = std::thread(std::move(work));
+    } catch (const std::system_error&) {
+        // No thread to be had: back to idle rather than stuck in "&Stop".
+        running = 0;
+        EnableControls(true);
+        m_window.SetText(IDC_GO, "&Go");
+    }
 }
 
 void CTikkaraDlg::OnWorkerEnded(std::thread& worker)

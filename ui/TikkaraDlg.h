@@ -7,15 +7,16 @@
 #include "platform/Clock.h"
 #include "platform/Crypto.h"
 #include "platform/Tls.h"
-#include "query/Exchange.h"
-#include "survey/Survey.h"
 #include "platform/Net.h"
 #include "platform/Window.h"
+#include "query/Exchange.h"
+#include "survey/Survey.h"
 #include "ui/DialogLayout.h"
 #include "ui/TransparentImage.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,6 +122,7 @@ private:
     bool IsPort123Mode();
     // The request variants and the answer size, as the hidden boxes say now.
     ExchangeOptions CurrentOptions(int timeoutSeconds);
+    void StartWorker(std::atomic<int32_t>& running, std::thread& worker, std::function<void()> work);
     // Called on the interface thread once a worker has ended.
     void OnWorkerEnded(std::thread& worker);
     void SetClockFromNts();

@@ -28,6 +28,7 @@
 #include <nlohmann/json.hpp>
 #include <sched.h>
 #include <sys/mount.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace qtdriver;
@@ -303,6 +304,8 @@ TEST_F(Survey, StopEndsItEarlyWithWhatWasMeasuredAndACloseWaitsWithoutBlocking)
         OpenWindow w;
         w.ChooseSurvey();
         ASSERT_TRUE(WaitFor([&] { return FirstRoundSent(); }, 3000));
+        // The first round's answers are in well before the second round is due.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
         const auto stopped = std::chrono::steady_clock::now();
         static_cast<QPushButton*>(w.window.Control(IDC_GO))->click();
         ASSERT_TRUE(WaitFor([&] { return w.Idle(); }, 5000));
