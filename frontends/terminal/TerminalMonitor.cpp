@@ -1,5 +1,6 @@
 #include "frontends/terminal/DialogSetUp.h"
 #include "frontends/terminal/SparkLine.h"
+#include "frontends/terminal/StopSignal.h"
 #include "frontends/terminal/TerminalModes.h"
 #include "frontends/terminal/TerminalText.h"
 #include "frontends/terminal/TerminalWindow.h"
@@ -8,8 +9,6 @@
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <unistd.h>
@@ -17,10 +16,6 @@
 namespace {
 
 constexpr double ChartSeconds = 60.0;
-
-std::atomic<bool> g_stopRequested{false};
-
-void OnStopSignal(int) { g_stopRequested = true; }
 
 // The statistics text on one line: its lines' contents, blanks squeezed.
 std::string OneLine(const std::string& text)
@@ -51,10 +46,7 @@ std::string StatsText(const JitterPoll& poll)
 
 int RunTerminalMonitor(const CommandLine& line)
 {
-    struct sigaction action{};
-    action.sa_handler = OnStopSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    CatchStopSignals();
 
     const bool tty = isatty(STDOUT_FILENO) != 0;
     CTerminalWindow window;
@@ -93,7 +85,7 @@ int RunTerminalMonitor(const CommandLine& line)
     };
     while (!ended()) {
         window.ProcessEvents(100);
-        if (g_stopRequested && dialog.m_monitorRunning != 0)
+        if (StopRequested() && dialog.m_monitorRunning != 0)
             dialog.OnOK(); // "&Stop"
     }
     window.ProcessEvents(0);

@@ -1,18 +1,13 @@
 #include "frontends/terminal/ExchangeJson.h"
 #include "frontends/terminal/SurveyJson.h"
+#include "frontends/terminal/StopSignal.h"
 #include "frontends/terminal/TerminalModes.h"
 #include "frontends/terminal/TerminalText.h"
 #include "survey/SurveyTable.h"
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 
 namespace {
-std::atomic<bool> g_stopRequested{false};
-
-void OnStopSignal(int) { g_stopRequested = true; }
-
 void Print(const std::string& text)
 {
     std::fputs(ToLfLines(text).c_str(), stdout);
@@ -24,17 +19,14 @@ void Print(const std::string& text)
 // ends the sampling early, as "&Stop" does, and what was measured is shown.
 int RunTerminalSurvey(const CommandLine& line)
 {
-    struct sigaction action{};
-    action.sa_handler = OnStopSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    CatchStopSignals();
 
     CExchangeEngine engine(PosixSockets(), SystemClock());
     SurveyResult survey = ResolveSurvey(engine, line.surveyed);
     if (!line.json)
         Print(FormatSurveyStart(survey));
     if (!survey.addresses.empty()) {
-        RunSurvey(engine, survey, line.samples, [] { return !g_stopRequested; });
+        RunSurvey(engine, survey, line.samples, [] { return !StopRequested(); });
         if (!line.json)
             Print("\r\n" + FormatSurveyTable(survey));
     }
