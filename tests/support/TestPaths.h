@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 
 // Where the suite saves its screenshots: $HOROLAB_SCREENSHOT_DIR when set,
 // else the build tree's screenshots/ folder.
@@ -23,4 +25,12 @@ inline std::string ChronyPort(const std::string& subdir = "")
     std::string port;
     std::getline(file, port);
     return port;
+}
+
+// A folder of the temporary directory that is this test process's own, so
+// that tests running side by side (and other runs of the suite) never share
+// a daemon's files.
+inline std::string ProcessTempDir(const std::string& name)
+{
+    return ::testing::TempDir() + name + "." + std::to_string(getpid());
 }

@@ -70,7 +70,7 @@ TEST(ExporterPrometheus, PrometheusReadsChronydsOffsetAndStratum)
     ASSERT_FALSE(chrony.empty()) << "the chronyd fixture is not up";
     if (std::string(HOROLAB_PROMETHEUS).find("NOTFOUND") != std::string::npos)
         GTEST_SKIP() << "no prometheus unpacked in the build tree (scripts/test.sh unpacks it)";
-    const std::string dir = ::testing::TempDir() + "exporter_prometheus";
+    const std::string dir = ProcessTempDir("exporter_prometheus");
     std::filesystem::remove_all(dir); // an earlier run's samples would answer the queries
     for (const char* sub : {"", "/exporter", "/prometheus"})
         ::mkdir((dir + sub).c_str(), 0755);

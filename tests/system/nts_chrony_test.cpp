@@ -5,6 +5,7 @@
 #include "support/NtsChrony.h"
 #include "support/QtTestMain.h"
 #include "support/QtWindowDriver.h"
+#include "support/TestPaths.h"
 #include "support/UdpResponder.h"
 
 #include "fakes/FakeWindow.h"
@@ -53,7 +54,7 @@ const SetUpRow Rows[] = {
 
 class NtsChronyTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { certs = MakeNtsCertificates(::testing::TempDir() + "nts-certs"); }
+    static void SetUpTestSuite() { certs = MakeNtsCertificates(ProcessTempDir("nts-certs")); }
 
     void SetUp() override { ASSERT_TRUE(certs.ok) << certs.error; }
 
@@ -72,7 +73,7 @@ protected:
             setUp.address = "127.0.0.2";
             setUp.ntsNtpServer = "127.0.0.1";
         }
-        chrony = std::make_unique<CNtsChrony>(::testing::TempDir() + "nts-chrony");
+        chrony = std::make_unique<CNtsChrony>(ProcessTempDir("nts-chrony"));
         if (!chrony->Start(setUp)) {
             ADD_FAILURE() << chrony->Error();
             return "";
