@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace bench {
@@ -100,5 +102,48 @@ inline void PrintSpread(const char* what, const std::vector<double>& values, con
 }
 
 inline const char* Verdict(bool met) { return met ? "MET" : "MISSED"; }
+
+// The build tree a benchmark runs from: bench/<name>'s parent.
+inline std::string BuildDir(const char* self)
+{
+    std::string path = self;
+    path = path.substr(0, path.find_last_of('/')); // bench/
+    return path.substr(0, path.find_last_of('/'));
+}
+
+struct ProcessRun {
+    double wallMs = 0;
+    double cpuMs = 0; // user and system time of the child
+    long peakKiB = 0; // its peak resident memory
+    bool succeeded = false;
+};
+
+// Runs a program to its end, its output thrown away, as a shell would run it.
+inline ProcessRun RunProcess(const std::vector<std::string>& args)
+{
+    std::fflush(stdout); // the child must not print what is buffered here again
+    const double start = NowUs();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (const auto& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        if (!freopen("/dev/null", "w", stdout))
+            _exit(126);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    ProcessRun run;
+    run.wallMs = (NowUs() - start) / 1000.0;
+    run.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+    run.peakKiB = usage.ru_maxrss;
+    run.succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run;
+}
 
 } // namespace bench

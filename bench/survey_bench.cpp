@@ -9,8 +9,6 @@
 
 #include "survey/Survey.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -43,45 +41,6 @@ bool AllTruechimers(const SurveyResult& survey)
         if (a.state != SurveyState::Truechimer || a.usable != Samples)
             return false;
     return survey.addresses.size() == Servers;
-}
-
-struct ProcessRun {
-    double wallMs = 0;
-    double cpuMs = 0;
-    bool succeeded = false;
-};
-
-ProcessRun RunProcess(const std::vector<std::string>& args)
-{
-    std::fflush(stdout); // the child must not print what is buffered here again
-    const double start = bench::NowUs();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (const auto& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        if (!freopen("/dev/null", "w", stdout))
-            _exit(126);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    ProcessRun run;
-    run.wallMs = (bench::NowUs() - start) / 1000.0;
-    run.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-                (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    run.succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
-
-std::string BuildDir(const char* self)
-{
-    std::string path = self;
-    path = path.substr(0, path.find_last_of('/')); // bench/
-    return path.substr(0, path.find_last_of('/'));
 }
 
 } // namespace
@@ -119,10 +78,10 @@ int main(int argc, char** argv)
                     sound ? "8 truechimers, every sample answered" : "NOT every server a truechimer");
     }
 
-    std::vector<std::string> command = {BuildDir(argv[0]) + "/horolab", "--survey"};
+    std::vector<std::string> command = {bench::BuildDir(argv[0]) + "/horolab", "--survey"};
     for (const std::string& text : ServerTexts(port))
         command.push_back(text);
-    const ProcessRun whole = RunProcess(command);
+    const bench::ProcessRun whole = bench::RunProcess(command);
     std::printf("  whole process (horolab --survey ...): wall %.4f s, CPU %.2f ms, exit %s\n", whole.wallMs / 1e3,
                 whole.cpuMs, whole.succeeded ? "0" : "not 0");
     bench::PrintLoad("after");

@@ -7,8 +7,6 @@
 #include "BenchStats.h"
 
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -26,33 +24,12 @@ Runs Measure(const std::vector<std::string>& args, int count)
 {
     Runs runs;
     for (int n = 0; n < count; ++n) {
-        const double start = bench::NowUs();
-        const pid_t pid = fork();
-        if (pid == 0) {
-            std::vector<char*> argv;
-            for (const auto& arg : args)
-                argv.push_back(const_cast<char*>(arg.c_str()));
-            argv.push_back(nullptr);
-            if (!freopen("/dev/null", "w", stdout))
-                _exit(126);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        int status = 0;
-        rusage usage{};
-        wait4(pid, &status, 0, &usage);
-        runs.wallMs.push_back((bench::NowUs() - start) / 1000.0);
-        runs.peakKiB = std::max(runs.peakKiB, usage.ru_maxrss);
-        runs.allSucceeded = runs.allSucceeded && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        const bench::ProcessRun run = bench::RunProcess(args);
+        runs.wallMs.push_back(run.wallMs);
+        runs.peakKiB = std::max(runs.peakKiB, run.peakKiB);
+        runs.allSucceeded = runs.allSucceeded && run.succeeded;
     }
     return runs;
-}
-
-std::string BuildDir(const char* self)
-{
-    std::string path = self;
-    path = path.substr(0, path.find_last_of('/')); // bench/
-    return path.substr(0, path.find_last_of('/'));
 }
 
 } // namespace
@@ -66,7 +43,7 @@ int main(int argc, char** argv)
     }
     const int count = argc > 2 ? std::atoi(argv[2]) : 20;
     const Runs floor = Measure({"/bin/true"}, count);
-    const Runs query = Measure({BuildDir(argv[0]) + "/horolab", "--query", "127.0.0.1:" + port}, count);
+    const Runs query = Measure({bench::BuildDir(argv[0]) + "/horolab", "--query", "127.0.0.1:" + port}, count);
     if (!query.allSucceeded) {
         std::fprintf(stderr, "horolab --query failed\n");
         return 1;

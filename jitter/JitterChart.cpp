@@ -27,15 +27,8 @@ ChartView CJitterChart::View() const
     if (m_points.empty())
         return view;
     view.points.assign(m_points.begin(), m_points.end());
-    bool any = false;
-    double low = 0.0, high = 0.0;
-    for (const ChartPoint& p : m_points) {
-        if (p.marked)
-            continue;
-        low = any ? std::min(low, p.y) : p.y;
-        high = any ? std::max(high, p.y) : p.y;
-        any = true;
-    }
+    double low, high;
+    UnmarkedRange(view.points, low, high);
     view.x = ScaledAxis(m_points.front().x, m_points.back().x, TimeSteps, 1.0);
     view.x.unit = "s";
     view.y = ScaledAxis(low, high, DeviationSteps, 1.0);

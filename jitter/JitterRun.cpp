@@ -126,7 +126,7 @@ void CJitterRun::Kissed(const std::string& code)
 void CJitterRun::Report(JitterPoll poll)
 {
     poll.startTick = m_lastPollTick;
-    poll.intervalSeconds = static_cast<int32_t>(m_intervalMs / 1000);
+    poll.intervalSeconds = IntervalSeconds();
     m_dialog.ChartPoll(poll);
     if (!m_dialog.PollObserver())
         return;
@@ -148,9 +148,12 @@ void CJitterRun::Recover()
     m_dialog.SetServer(""); // a failure shows in the next send
 }
 
+// The interval in force, as the statistics show it.
+int32_t CJitterRun::IntervalSeconds() const { return static_cast<int32_t>(m_intervalMs / 1000); }
+
 void CJitterRun::ShowStats()
 {
-    m_window.SetText(IDC_LOG, FormatJitterStats(static_cast<int32_t>(m_intervalMs / 1000), m_stats.good, m_stats.bad,
+    m_window.SetText(IDC_LOG, FormatJitterStats(IntervalSeconds(), m_stats.good, m_stats.bad,
                                                 m_stats.total, m_stats.last, m_stats.min, m_stats.max,
                                                 m_stats.delta, m_stats.average));
 }

@@ -34,6 +34,7 @@ private:
     void Kissed(const std::string& code);
     void Report(JitterPoll poll);
     void Recover();
+    int32_t IntervalSeconds() const;
     void ShowStats();
     void AbortStart();
     void End();

@@ -129,7 +129,7 @@ NtsTimeExchange CNtsChecker::AuthenticatedExchange(const SockAddrIn& server, con
     };
     // Only the answer to this request, and only a genuine one, ends the
     // wait; a NAK to it counts too, as the server's word on the cookie.
-    options.accept = [&](const std::vector<uint8_t>& answer) {
+    options.accept = [&](const NtpExchange&, const std::vector<uint8_t>& answer) {
         const NtsAnswer checked = CheckNtsAnswer(answer, uniqueId, keys, m_crypto);
         const bool taken = checked.kind == NtsAnswerKind::Authenticated || checked.kind == NtsAnswerKind::Nak;
         if (taken)

@@ -1,6 +1,5 @@
 #include "ntp/Format.h"
 #include "nts/NtsReport.h"
-#include "query/ServerText.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
@@ -9,10 +8,7 @@
 // its first line. The NTP exchanges leave from port 123 in port-123 mode.
 void CTikkaraDlg::OnNtsQuery()
 {
-    EnableControls(false);
-    m_window.SetText(IDC_LOG, "");
-    m_exchange = NtpExchange{};
-    m_clockSetting = ClockSetting{};
+    BeginQuery();
     m_ntsCheck = NtsCheck{};
     m_ntsVerdict = NtsVerdict{};
     if (!SetServer("", NtsKePort)) {
@@ -20,14 +16,7 @@ void CTikkaraDlg::OnNtsQuery()
         return;
     }
     RememberServer();
-
-    const std::string host = BracketedHost(m_host);
-    if (IsPort123Mode())
-        AppendLog(Format("Querying host %s:%i with NTS from port %i\r\n", host.c_str(), m_port, NtpPort));
-    else if (m_port == NtsKePort)
-        AppendLog(Format("Querying host %s with NTS from random port\r\n", host.c_str()));
-    else
-        AppendLog(Format("Querying host %s:%i with NTS from random port\r\n", host.c_str(), m_port));
+    LogQueryingHost(" with NTS", NtsKePort);
 
     CNtsChecker checker(m_engine, m_tls, m_crypto);
     if (IsPort123Mode())
@@ -41,8 +30,7 @@ void CTikkaraDlg::OnNtsQuery()
     EnableControls(true);
     for (const std::string& block : NtsReportBlocks(m_ntsCheck, m_ntsVerdict, m_clock.Now().seconds))
         AppendLog(block);
-    m_window.SetSelection(IDC_LOG, 0, 0);
-    m_window.ScrollCaret(IDC_LOG);
+    ShowLogFromTop();
 }
 
 // Only an authenticated answer to a key exchange with a verified

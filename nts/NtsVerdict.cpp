@@ -4,7 +4,6 @@
 #include "query/KissCode.h"
 #include "query/ServerText.h"
 
-
 namespace {
 
 std::string Endpoint(const std::string& host, int port)

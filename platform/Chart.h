@@ -1,6 +1,7 @@
 #pragma once
 // A chart as a window draws it: points over two axes that the logic has
 // already scaled to the data.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -23,3 +24,19 @@ struct ChartView {
     ChartAxis x;
     ChartAxis y;
 };
+
+// The lowest and highest y of the points that are not marked; false, with
+// both 0, when every point is marked.
+inline bool UnmarkedRange(const std::vector<ChartPoint>& points, double& low, double& high)
+{
+    bool any = false;
+    low = high = 0.0;
+    for (const ChartPoint& p : points) {
+        if (p.marked)
+            continue;
+        low = any ? std::min(low, p.y) : p.y;
+        high = any ? std::max(high, p.y) : p.y;
+        any = true;
+    }
+    return any;
+}

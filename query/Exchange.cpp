@@ -47,6 +47,13 @@ bool NtpExchange::ReadADatagram() const
            outcome == ExchangeOutcome::ClosedPort || outcome == ExchangeOutcome::ReceiveFailed;
 }
 
+bool EchoesTheRequest(const NtpExchange& sent, const std::vector<uint8_t>& answer)
+{
+    return answer.size() >= NtpHeaderSize && CNtpMsg(answer.data()).m_originate == sent.requestTransmit;
+}
+
+bool AnswersTheRequest(const NtpExchange& e) { return e.Answered() && e.reply.m_originate == e.requestTransmit; }
+
 double ClockOffsetSeconds(const NtpExchange& e)
 {
     return (NtpSecondsBetween(e.reply.m_receive, e.sentAt) + NtpSecondsBetween(e.reply.m_transmit, e.arrivedAt)) / 2;
@@ -55,6 +62,11 @@ double ClockOffsetSeconds(const NtpExchange& e)
 double RoundTripSeconds(const NtpExchange& e)
 {
     return NtpSecondsBetween(e.arrivedAt, e.sentAt) - NtpSecondsBetween(e.reply.m_transmit, e.reply.m_receive);
+}
+
+double RootDistanceSeconds(const NtpExchange& e)
+{
+    return std::max(RoundTripSeconds(e), 0.0) / 2 + e.reply.m_rootDelay / 2 + e.reply.m_rootDispersion;
 }
 
 bool CExchangeEngine::TakeServerText(const ServerText& parsed, NtpExchange& exchange)
@@ -245,8 +257,7 @@ void CExchangeEngine::Finish(const std::vector<uint8_t>& buffer, int got, int er
     }
     const bool sizeFits = options.maxAnswerBytes > 0 ? got >= NtpHeaderSize : got == exchange.expectedBytes;
     const std::vector<uint8_t> answer(buffer.begin(), buffer.begin() + got);
-    const bool foreign = options.matchOriginate && CNtpMsg(answer.data()).m_originate != exchange.requestTransmit;
-    if (sizeFits && (foreign || (options.accept && !options.accept(answer)))) {
+    if (sizeFits && options.accept && !options.accept(exchange, answer)) {
         exchange.rejected = answer;
         return;
     }

@@ -29,6 +29,8 @@ enum class ExchangeOutcome {
     Answered,      // an answer of the expected size, decoded into `reply`
 };
 
+struct NtpExchange;
+
 struct ExchangeOptions {
     bool authenticator = false; // the 68-byte request, and a 52-byte answer expected
     bool zeroTransmit = false;  // the SNTP variant: no Transmit Timestamp in the request
@@ -40,12 +42,10 @@ struct ExchangeOptions {
     // 0: the answer must be exactly 48 bytes (52 with the authenticator);
     // otherwise anything from 48 up to this many bytes is read.
     int maxAnswerBytes = 0;
-    // When set, a datagram from the server that this rejects is put aside
-    // (`rejected`) and the wait goes on, as for a stranger's datagram.
-    std::function<bool(const std::vector<uint8_t>& answer)> accept;
-    // Puts aside, like `accept`, an answer whose Originate Timestamp is not
-    // this request's Transmit Timestamp: it answers some other request.
-    bool matchOriginate = false;
+    // When set, a datagram from the server that this rejects (given the
+    // exchange as sent) is put aside (`rejected`) and the wait goes on, as
+    // for a stranger's datagram.
+    std::function<bool(const NtpExchange& sent, const std::vector<uint8_t>& answer)> accept;
 };
 
 struct NtpExchange {
@@ -75,10 +75,20 @@ struct NtpExchange {
     bool ReadADatagram() const;
 };
 
+// Whether the answer's Originate Timestamp is the request's Transmit
+// Timestamp: only then is it the answer to this request and not some other.
+bool EchoesTheRequest(const NtpExchange& sent, const std::vector<uint8_t>& answer);
+bool AnswersTheRequest(const NtpExchange& exchange);
+
 // ((T2 - T1) + (T3 - T4)) / 2 and (T4 - T1) - (T3 - T2), in seconds, from the
 // precise send and arrival times and the answer's receive and transmit times.
 double ClockOffsetSeconds(const NtpExchange& exchange);
 double RoundTripSeconds(const NtpExchange& exchange);
+// How far a clock set from this answer may be from the server's reference:
+// delay/2 + root delay/2 + root dispersion, a delay below zero (a server
+// claiming to have held the request longer than the round trip took)
+// counting as none so that it cannot shrink the distance.
+double RootDistanceSeconds(const NtpExchange& exchange);
 
 // The line the operator reads for a failed exchange, as the window logs it
 // (or, for the server text, shows it in a message box); "" when it did not fail.

@@ -4,7 +4,7 @@
 
 std::string KissCode(const NtpExchange& e)
 {
-    if (!e.Answered() || e.reply.m_stratum != NtpStratumKiss || e.reply.m_originate != e.requestTransmit)
+    if (!AnswersTheRequest(e) || e.reply.m_stratum != NtpStratumKiss)
         return "";
     const char* bytes = reinterpret_cast<const char*>(e.reply.m_refId);
     return std::string(bytes, strnlen(bytes, sizeof e.reply.m_refId));

@@ -23,13 +23,7 @@ void CTikkaraDlg::OnOK()
         return;
     }
 
-    EnableControls(false);
-    m_window.SetText(IDC_LOG, "");
-    m_window.SetText(IDC_STATUS, "");
-    ClearJitterChart();
-    m_exchange = NtpExchange{};
-    m_clockSetting = ClockSetting{};
-
+    BeginQuery();
     if (!IsPort123Mode() && !OpenSocket()) {
         EnableControls(true);
         return;
@@ -47,14 +41,7 @@ void CTikkaraDlg::OnOK()
         return;
     }
     RememberServer();
-
-    const std::string host = BracketedHost(m_host);
-    if (IsPort123Mode())
-        AppendLog(Format("Querying host %s:%i from port %i\r\n", host.c_str(), m_port, NtpPort));
-    else if (m_port == NtpPort)
-        AppendLog(Format("Querying host %s from random port\r\n", host.c_str()));
-    else
-        AppendLog(Format("Querying host %s:%i from random port\r\n", host.c_str(), m_port));
+    LogQueryingHost("", NtpPort);
 
     const CNtpMsg request = m_engine.NewRequest(m_window.IsChecked(IDC_SNTP));
     if (SendRequest(request) == -1) {
@@ -76,10 +63,41 @@ void CTikkaraDlg::OnOK()
     AppendLog("\r\nTimestamps shown in local time zone:");
     AppendLog(reply.GetTimeZoneText(m_clock.Now().seconds));
     m_window.SetText(IDC_STATUS, MeasurementText(m_exchange));
-
-    m_window.SetSelection(IDC_LOG, 0, 0);
-    m_window.ScrollCaret(IDC_LOG);
+    ShowLogFromTop();
 
     if (!IsPort123Mode())
         CloseSocket();
+}
+
+// Where every query starts: the controls busy, the pane, the status line
+// and the chart empty, nothing known of the exchange yet.
+void CTikkaraDlg::BeginQuery()
+{
+    EnableControls(false);
+    m_window.SetText(IDC_LOG, "");
+    m_window.SetText(IDC_STATUS, "");
+    ClearJitterChart();
+    m_exchange = NtpExchange{};
+    m_clockSetting = ClockSetting{};
+}
+
+// The query's first line: the host, its port unless it is `defaultPort`
+// (always in port-123 mode), what the query is (`how`, e.g. " with NTS")
+// and the port it leaves from.
+void CTikkaraDlg::LogQueryingHost(const char* how, int32_t defaultPort)
+{
+    const std::string host = BracketedHost(m_host);
+    if (IsPort123Mode())
+        AppendLog(Format("Querying host %s:%i%s from port %i\r\n", host.c_str(), m_port, how, NtpPort));
+    else if (m_port == defaultPort)
+        AppendLog(Format("Querying host %s%s from random port\r\n", host.c_str(), how));
+    else
+        AppendLog(Format("Querying host %s:%i%s from random port\r\n", host.c_str(), m_port, how));
+}
+
+// A finished report is read from its first line.
+void CTikkaraDlg::ShowLogFromTop()
+{
+    m_window.SetSelection(IDC_LOG, 0, 0);
+    m_window.ScrollCaret(IDC_LOG);
 }

@@ -30,8 +30,7 @@ void CTikkaraDlg::RunSurveyWorker()
         AppendLog(FormatSurveyStart(m_survey));
         RunSurvey(m_engine, m_survey, SurveyDefaultSamples, [this] { return m_surveyRunning != 0; });
         AppendLog(FormatSurveyTable(m_survey));
-        m_window.SetSelection(IDC_LOG, 0, 0);
-        m_window.ScrollCaret(IDC_LOG);
+        ShowLogFromTop();
     }
     EnableControls(true);
     m_window.SetText(IDC_GO, "&Go");

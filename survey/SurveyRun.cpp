@@ -1,6 +1,7 @@
 #include "survey/Survey.h"
 
 #include "query/KissCode.h"
+#include "query/ServerText.h"
 
 #include <algorithm>
 #include <system_error>
@@ -16,9 +17,7 @@ std::string ServerTextOf(const SockAddrIn& address, int32_t port)
 {
     const std::string text = AddressText(address);
     const uint16_t low = static_cast<uint16_t>(port & 0xFFFF);
-    if (low == NtpPort)
-        return text;
-    return (address.family == AddressFamilyIPv6 ? "[" + text + "]" : text) + ":" + std::to_string(low);
+    return low == NtpPort ? text : BracketedHost(text) + ":" + std::to_string(low);
 }
 
 void AddAddress(SurveyResult& survey, const NtpExchange& whom, const SockAddrIn& address)
@@ -55,7 +54,7 @@ void Sample(CExchangeEngine& engine, SurveyAddress& address, int samples, const 
 {
     IClock& clock = engine.Clock();
     ExchangeOptions options;
-    options.matchOriginate = true; // a stray answer must not pass for a sample
+    options.accept = EchoesTheRequest; // a stray answer must not pass for a sample
     int64_t due = clock.MonotonicMicroseconds();
     for (int n = 0; n < samples && WaitUntil(clock, due, keepGoing); ++n) {
         due = clock.MonotonicMicroseconds() + int64_t{SurveySpacingMs} * 1000;

@@ -26,11 +26,6 @@ bool SurveyAddress::HasName(const std::string& name) const
 }
 
 namespace {
-bool IsUsable(const NtpExchange& e)
-{
-    return e.Answered() && UnsoundAnswerReason(e.reply, e.requestTransmit).empty();
-}
-
 // The best answer's figures; the jitter as the clock filter takes it, the
 // RMS of the other offsets' differences to the best one's.
 void Measure(SurveyAddress& a, const std::vector<const NtpExchange*>& usable)
@@ -41,9 +36,7 @@ void Measure(SurveyAddress& a, const std::vector<const NtpExchange*>& usable)
     a.best = *best;
     a.offset = ClockOffsetSeconds(*best);
     a.delay = RoundTripSeconds(*best);
-    // A delay below zero (a server that claims to have held the request
-    // longer than the round trip took) must not shrink the interval.
-    a.rootDistance = std::max(a.delay, 0.0) / 2 + best->reply.m_rootDelay / 2 + best->reply.m_rootDispersion;
+    a.rootDistance = RootDistanceSeconds(*best);
     if (usable.size() < 2)
         return;
     double squares = 0;
@@ -70,7 +63,7 @@ void JudgeSamples(SurveyAddress& a)
             kiss = &e;
         if (e.Answered())
             lastAnswer = &e;
-        if (IsUsable(e))
+        if (IsTrustedAnswer(e))
             usable.push_back(&e);
     }
     a.usable = static_cast<int>(usable.size());

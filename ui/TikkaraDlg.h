@@ -58,6 +58,10 @@ public:
     bool IsClosing() const { return m_closeRequested; }
     void RememberServer();
     void AppendLog(std::string text);
+    // The parts every query shares: its start, its first line, its end.
+    void BeginQuery();
+    void LogQueryingHost(const char* how, int32_t defaultPort);
+    void ShowLogFromTop();
 
     // Server address; a text without a port names `defaultPort`.
     bool SetServer(const std::string& text, int32_t defaultPort = NtpPort);

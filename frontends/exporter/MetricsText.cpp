@@ -76,7 +76,7 @@ std::string TargetMetricsText(const TargetSample& sample, double scrapeSeconds)
     CMetricsText m;
     const NtpExchange& e = sample.exchange;
     // A datagram that does not echo the request is no answer to it.
-    const bool gaveTime = e.Answered() && e.reply.m_originate == e.requestTransmit && sample.kissCode.empty();
+    const bool gaveTime = AnswersTheRequest(e) && sample.kissCode.empty();
     m.Gauge("horolab_ntp_reachable",
             "1 when the server answered the last request with the time; a kiss code it sent instead is the label, "
             "and after DENY or RSTR it is not asked again",
@@ -94,7 +94,7 @@ std::string TargetMetricsText(const TargetSample& sample, double scrapeSeconds)
         m.Gauge("horolab_ntp_root_distance_seconds",
                 "(Root delay + round trip) / 2 + root dispersion: how far the local clock may be from the reference "
                 "when set from this server",
-                (r.m_rootDelay + delay) / 2 + r.m_rootDispersion);
+                RootDistanceSeconds(e));
         m.Gauge("horolab_ntp_stratum", "Stratum of the server: 1 primary, 2-15 secondary, 16 unsynchronised",
                 r.m_stratum);
         m.Gauge("horolab_ntp_leap",

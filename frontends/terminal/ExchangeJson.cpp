@@ -62,6 +62,13 @@ nlohmann::json AnswerJson(const NtpExchange& exchange)
     };
 }
 
+nlohmann::json ClockJson(const CTikkaraDlg::ClockSetting& clock)
+{
+    return {{"asked", clock.asked},
+            {"set", clock.set},
+            {"reason", clock.asked && !clock.set ? nlohmann::json(clock.reason) : nlohmann::json()}};
+}
+
 std::string JsonText(const nlohmann::json& value)
 {
     return value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

@@ -21,15 +21,8 @@ std::string SparkLine(const ChartView& chart, double seconds)
     for (const ChartPoint& p : chart.points)
         if (p.x > from)
             shown.push_back(p);
-    double low = 0.0, high = 0.0;
-    bool any = false;
-    for (const ChartPoint& p : shown) {
-        if (p.marked)
-            continue;
-        low = any ? std::min(low, p.y) : p.y;
-        high = any ? std::max(high, p.y) : p.y;
-        any = true;
-    }
+    double low, high;
+    const bool any = UnmarkedRange(shown, low, high);
     std::string line;
     for (const ChartPoint& p : shown) {
         if (p.marked) {

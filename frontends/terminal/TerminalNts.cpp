@@ -30,15 +30,10 @@ int RunTerminalNts(const CommandLine& line)
                                  ? nlohmann::json{{"error", ExchangeFailureText(dialog.LastExchange())}}
                                  : NtsCheckJson(dialog.LastNtsCheck(), verdict, SystemClock().Now().seconds);
         if (line.setTime)
-            out["clock"] = {{"asked", clock.asked},
-                            {"set", clock.set},
-                            {"reason", clock.asked && !clock.set ? nlohmann::json(clock.reason) : nlohmann::json()}};
+            out["clock"] = ClockJson(clock);
         std::fputs(JsonText(out).c_str(), stdout);
     } else {
-        std::string log = ToLfLines(window.GetText(IDC_LOG));
-        if (!log.empty() && log.back() != '\n')
-            log += '\n';
-        std::fputs(log.c_str(), stdout);
+        PrintLines(window.GetText(IDC_LOG));
     }
     return verdict.Works() && (!line.setTime || clock.set) ? 0 : 1;
 }

@@ -8,15 +8,6 @@
 
 #include <cstdio>
 
-namespace {
-nlohmann::json ClockJson(const CTikkaraDlg::ClockSetting& clock)
-{
-    return {{"asked", clock.asked},
-            {"set", clock.set},
-            {"reason", clock.asked && !clock.set ? nlohmann::json(clock.reason) : nlohmann::json()}};
-}
-} // namespace
-
 int RunTerminalQuery(const CommandLine& line)
 {
     CTerminalWindow window;
@@ -37,10 +28,7 @@ int RunTerminalQuery(const CommandLine& line)
         std::fputs(JsonText(out).c_str(), stdout);
     } else {
         // The report, then what the window's status line shows under it.
-        const std::string log = ToLfLines(window.GetText(IDC_LOG));
-        std::fputs(log.c_str(), stdout);
-        if (!log.empty() && log.back() != '\n')
-            std::fputc('\n', stdout);
+        PrintLines(window.GetText(IDC_LOG));
         const std::string status = MeasurementText(exchange);
         if (!status.empty())
             std::printf("\n%s\n", status.c_str());

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdio>
 #include <string>
 
 // The window's CR LF line ends as a terminal's LF.
@@ -10,4 +11,13 @@ inline std::string ToLfLines(const std::string& text)
         if (!(text[n] == '\r' && n + 1 < text.size() && text[n + 1] == '\n'))
             out += text[n];
     return out;
+}
+
+// The window's text on standard output, LF lines, ending in a line feed.
+inline void PrintLines(const std::string& text)
+{
+    const std::string lines = ToLfLines(text);
+    std::fputs(lines.c_str(), stdout);
+    if (!lines.empty() && lines.back() != '\n')
+        std::fputc('\n', stdout);
 }

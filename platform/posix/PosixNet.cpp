@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -362,10 +363,10 @@ uint32_t CPosixSockets::InetAddr(const std::string& text)
     return ::inet_addr(text.c_str());
 }
 
-// The address getaddrinfo finds for `text` in `family` (the first IPv4 one,
-// else the first IPv6 one), into `address` with its port kept; false with
-// "host not found" otherwise.
-bool LookUp(const std::string& text, int family, int flags, SockAddrIn& address)
+// Hands the list getaddrinfo finds for `text` in `family` to `use`, which
+// says whether it found what it wanted there; false with "host not found"
+// when the look-up fails or `use` found nothing.
+bool WithAddresses(const std::string& text, int family, int flags, const std::function<bool(const addrinfo*)>& use)
 {
     addrinfo hints{};
     hints.ai_family = family;
@@ -376,20 +377,33 @@ bool LookUp(const std::string& text, int family, int flags, SockAddrIn& address)
         Fail(HostNotFound);
         return false;
     }
-    const addrinfo* chosen = FirstIPv4ElseIPv6(list);
-    const bool found = chosen != nullptr;
-    sockaddr_storage storage{};
-    if (found)
-        std::memcpy(&storage, chosen->ai_addr, chosen->ai_addrlen);
+    const bool found = use(list);
     ::freeaddrinfo(list);
-    if (!found) {
+    if (!found)
         Fail(HostNotFound);
-        return false;
-    }
-    const uint16_t port = address.port;
-    address = FromSockaddr(storage);
-    address.port = port;
-    return true;
+    return found;
+}
+
+SockAddrIn AddressOf(const addrinfo* entry)
+{
+    sockaddr_storage storage{};
+    std::memcpy(&storage, entry->ai_addr, entry->ai_addrlen);
+    return FromSockaddr(storage);
+}
+
+// The first IPv4 address found for `text`, else the first IPv6 one, into
+// `address` with its port kept.
+bool LookUp(const std::string& text, int family, int flags, SockAddrIn& address)
+{
+    return WithAddresses(text, family, flags, [&](const addrinfo* list) {
+        const addrinfo* chosen = FirstIPv4ElseIPv6(list);
+        if (chosen == nullptr)
+            return false;
+        const uint16_t port = address.port;
+        address = AddressOf(chosen);
+        address.port = port;
+        return true;
+    });
 }
 
 bool CPosixSockets::ParseIPv6(const std::string& text, SockAddrIn& address)
@@ -404,33 +418,21 @@ bool CPosixSockets::Resolve(const std::string& host, SockAddrIn& address)
 
 bool CPosixSockets::ResolveAll(const std::string& host, std::vector<SockAddrIn>& addresses)
 {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* list = nullptr;
-    if (host.find('\0') != std::string::npos || ::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0) {
-        Fail(HostNotFound);
-        return false;
-    }
-    const size_t before = addresses.size();
-    for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6)
-            continue;
-        sockaddr_storage storage{};
-        std::memcpy(&storage, entry->ai_addr, entry->ai_addrlen);
-        SockAddrIn address = FromSockaddr(storage);
-        address.port = 0;
-        bool known = false;
-        for (size_t n = before; n < addresses.size() && !known; ++n)
-            known = addresses[n].family == address.family && addresses[n].SameEndpoint(address);
-        if (!known)
-            addresses.push_back(address);
-    }
-    ::freeaddrinfo(list);
-    if (addresses.size() > before)
-        return true;
-    Fail(HostNotFound);
-    return false;
+    return WithAddresses(host, AF_UNSPEC, 0, [&](const addrinfo* list) {
+        const size_t before = addresses.size();
+        for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+            if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6)
+                continue;
+            SockAddrIn address = AddressOf(entry);
+            address.port = 0;
+            bool known = false;
+            for (size_t n = before; n < addresses.size() && !known; ++n)
+                known = addresses[n].family == address.family && addresses[n].SameEndpoint(address);
+            if (!known)
+                addresses.push_back(address);
+        }
+        return addresses.size() > before;
+    });
 }
 } // namespace
 
