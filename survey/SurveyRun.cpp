@@ -81,8 +81,9 @@ public:
         for (;;) {
             const int64_t now = m_clock.MonotonicMicroseconds();
             const bool going = m_keepGoing();
-            const int64_t nextDue = going ? SendDue(now) : NoTime;
+            // A wait that ends now may leave its address due at once.
             const int64_t nextDeadline = ExpireOverdue(now);
+            const int64_t nextDue = going ? SendDue(now) : NoTime;
             if (nextDue == NoTime && m_waiting == 0)
                 return;
             int64_t wait = std::min({nextDue, nextDeadline, now + StopCheckUs}) - now;

@@ -147,7 +147,7 @@ protected:
     {
         for (auto [server, before] : {std::pair{s_falseTicker.get(), m_before[0]}, {s_silent.get(), m_before[1]}}) {
             const auto requests = Since(*server, before);
-            EXPECT_EQ(requests.size(), samples);
+            EXPECT_EQ(requests.size(), samples) << server->ServerText();
             for (size_t n = 1; n < requests.size(); ++n)
                 EXPECT_GE(requests[n].at - requests[n - 1].at, std::chrono::milliseconds(1990)) << n;
         }
@@ -174,6 +174,8 @@ std::string Unwrapped(const std::string& table)
     std::istringstream in(table);
     for (std::string line; std::getline(in, line);) {
         EXPECT_LE(line.find_last_not_of('\r') + 1, 64u) << "wider than the default log pane: " << line;
+        if (line.size() < 2)
+            continue;
         line = line.substr(1, line.find_last_not_of(" |\r"));
         const size_t start = line.find_first_not_of(' ');
         if (start != std::string::npos)
@@ -198,7 +200,7 @@ void ExpectTable(const std::string& table)
         const std::string row = Row(table, At(address));
         EXPECT_NE(row.find(" " + state + " "), std::string::npos) << address << "\n" << table;
     }
-    EXPECT_EQ(table.find(Name), std::string::npos) << "the one name of all carries nothing";
+    EXPECT_EQ(table.find(Name, table.find("+--Survey")), std::string::npos) << "the one name of all carries nothing";
     EXPECT_NE(Row(table, At("127.0.0.2")).find("127.127.1.1"), std::string::npos) << "chronyd's local reference";
     const std::string text = Unwrapped(table);
     const std::string notes[] = {
