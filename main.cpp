@@ -23,6 +23,6 @@ int main(int argc, char** argv)
     case RunMode::Monitor: return RunTerminalMonitor(line);
     case RunMode::Survey: return RunTerminalSurvey(line);
     case RunMode::Exporter: return RunExporter(line);
-    default: return ExecWindowProgram(argv);
+    default: return ReportMissingDisplay() ? 2 : ExecWindowProgram(argv);
     }
 }

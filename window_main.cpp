@@ -3,6 +3,7 @@
 #include "frontends/qt/QtDialogWindow.h"
 #include "frontends/terminal/CommandLine.h"
 #include "frontends/terminal/StartAction.h"
+#include "frontends/terminal/WindowProgram.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraApp.h"
 
@@ -11,6 +12,8 @@
 int main(int argc, char** argv)
 {
     const CommandLine line = ParseCommandLine(argc, argv);
+    if (ReportMissingDisplay()) // started directly
+        return 2;
     QApplication app(argc, argv);
     QtDialogWindow window(IDD_MAIN);
     theApp.InitInstance(window, [&](CTikkaraDlg& dialog) { ScheduleStartAction(window, dialog, line); });

@@ -48,7 +48,7 @@ inline double ProcessCpuSeconds()
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
-// Resident set size right now, in KiB.
+// Resident set size right now, in KiB (or another number of the status file).
 inline long ResidentKiB(const std::string& process = "self", const char* field = "VmRSS:")
 {
     std::ifstream status("/proc/" + process + "/status");
@@ -115,11 +115,14 @@ struct ProcessRun {
     double wallMs = 0;
     double cpuMs = 0; // user and system time of the child
     long peakKiB = 0; // its peak resident memory
+    long peakThreads = 0; // the most threads it was seen with, when watched
     bool succeeded = false;
 };
 
-// Runs a program to its end, its output thrown away, as a shell would run it.
-inline ProcessRun RunProcess(const std::vector<std::string>& args)
+// Runs a program to its end, its output thrown away, as a shell would run it;
+// `watchThreads` looks at its thread count every 2 ms (which blurs the wall
+// time by as much).
+inline ProcessRun RunProcess(const std::vector<std::string>& args, bool watchThreads = false)
 {
     std::fflush(stdout); // the child must not print what is buffered here again
     const double start = NowUs();
@@ -136,8 +139,13 @@ inline ProcessRun RunProcess(const std::vector<std::string>& args)
     }
     int status = 0;
     rusage usage{};
-    wait4(pid, &status, 0, &usage);
     ProcessRun run;
+    while (watchThreads && wait4(pid, &status, WNOHANG, &usage) == 0) {
+        run.peakThreads = std::max(run.peakThreads, ResidentKiB(std::to_string(pid), "Threads:"));
+        usleep(2000);
+    }
+    if (!watchThreads)
+        wait4(pid, &status, 0, &usage);
     run.wallMs = (NowUs() - start) / 1000.0;
     run.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
                 (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;

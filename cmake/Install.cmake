@@ -4,14 +4,16 @@ include(GNUInstallDirs)
 
 install(TARGETS horolab RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS horolab_window RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/horolab)
-# A stripped install (the package's) drops the compiler's notes too, as
-# Debian's own strip step does.
-install(CODE "
-  if(CMAKE_INSTALL_DO_STRIP)
-    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
-                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/horolab\"
-                    COMMAND_ERROR_IS_FATAL ANY)
-  endif()")
+# A stripped install (the package's) drops the compiler's notes from both
+# programs too, as Debian's own strip step does.
+foreach(program ${CMAKE_INSTALL_BINDIR}/horolab ${CMAKE_INSTALL_LIBEXECDIR}/horolab/horolab)
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${program}\"
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
+endforeach()
 # The desktop entry and the AppStream metainfo are named by the application's
 # id, as software centres look them up.
 set(HOROLAB_APP_ID org.horolab.Horolab)

@@ -197,7 +197,8 @@ int CExchangeEngine::Send(SocketHandle socket, const SockAddrIn& server, const C
 
     // An answer that arrived after an earlier wait gave up must not pass for
     // the answer to this request.
-    m_sockets.DiscardPending(socket);
+    if (!options.sharedSocket)
+        m_sockets.DiscardPending(socket);
     exchange.sentAt = PreciseTime(m_clock.Now());
     const int sent = m_sockets.SendTo(socket, datagram.data(), static_cast<int>(datagram.size()), server);
     if (sent < 0) {

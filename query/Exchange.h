@@ -46,6 +46,9 @@ struct ExchangeOptions {
     // exchange as sent) is put aside (`rejected`) and the wait goes on, as
     // for a stranger's datagram.
     std::function<bool(const NtpExchange& sent, const std::vector<uint8_t>& answer)> accept;
+    // The socket carries many exchanges at once (ReceiveAny): Send must not
+    // drop what is queued on it, the answers to the others.
+    bool sharedSocket = false;
 };
 
 struct NtpExchange {
@@ -137,6 +140,14 @@ public:
     // Waits up to the options' time-out for the server's answer to what Send
     // sent; datagrams from anyone else are dropped while the wait goes on.
     bool Receive(SocketHandle socket, const ExchangeOptions& options, NtpExchange& exchange);
+    // For a socket that many exchanges share, each sent with `sharedSocket`:
+    // waits up to `waitMicroseconds` for one datagram and settles the
+    // exchange `inFlight` names for its sender (null: a stranger's, dropped;
+    // a failure without a sender, an ICMP report, comes with family 0). The
+    // exchange settled, or null: nothing came, a stranger's, or an answer
+    // `accept` put aside while the exchange waits on. Time-outs are the caller's.
+    NtpExchange* ReceiveAny(SocketHandle socket, const ExchangeOptions& options, int64_t waitMicroseconds,
+                            const std::function<NtpExchange*(const SockAddrIn& from)>& inFlight);
 
     // A whole exchange from a port of its own: resolve, open, send, receive, close.
     NtpExchange Query(const std::string& serverText, const ExchangeOptions& options);

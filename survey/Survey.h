@@ -13,7 +13,8 @@ enum class SurveyState {
     Truechimer,     // in the majority whose intervals share a point
     FalseTicker,    // outside it
     Undecided,      // answered well, but no majority agrees on the time
-    Unreachable,    // no answer at all
+    Unreachable,    // requests sent, no answer at all
+    NotSent,        // not one request left this computer (no socket, no route, stopped)
     KissCode,       // told us to stop (or slow down)
     Unsynchronised, // answered, but not with a time to use
 };
@@ -36,12 +37,14 @@ struct SurveyAddress {
     double delay = 0;
     std::optional<double> jitter; // RMS of the others' offsets about the best's; two answers at least
     double rootDistance = 0;      // delay / 2 + root delay / 2 + root dispersion
-    std::string kissCode;
+    std::string kissCode; // as PrintableText shows it
     std::string why; // unreachable or unsynchronised: the last failure, or what is wrong with the answer
 
     bool HasName(const std::string& name) const;
     bool IsIPv6() const { return address.family == AddressFamilyIPv6; }
     bool Usable() const { return usable > 0 && kissCode.empty(); }
+    // Whether any answer came back (its stratum and reference are then the best's).
+    bool Answered() const { return state != SurveyState::Unreachable && state != SurveyState::NotSent; }
     double Low() const { return offset - rootDistance; }
     double High() const { return offset + rootDistance; }
 };
@@ -72,14 +75,18 @@ struct SurveyResult {
 // Least time between two requests to one address, start to start.
 constexpr uint32_t SurveySpacingMs = 2000;
 constexpr int SurveyDefaultSamples = 4;
+// Threads, each with one socket, that sample all addresses between them:
+// however many addresses a name has, it sets neither count.
+constexpr int SurveyLanes = 2;
 
 // Every address of every server text ("name[:port]"), an address reached by
 // several names only once; what did not resolve goes to `unresolved`.
 SurveyResult ResolveSurvey(CExchangeEngine& engine, const std::vector<std::string>& serverTexts);
 
-// Samples every address `samples` times, all addresses at once: one request
-// at a time to each, SurveySpacingMs apart, none after a kiss code, none once
-// `keepGoing` (asked from several threads) says no. Then judges and selects.
+// Samples every address `samples` times, all addresses at once from
+// SurveyLanes threads and sockets: one request at a time to each address,
+// SurveySpacingMs apart, none after a kiss code, none once `keepGoing`
+// (asked from several threads) says no. Then judges and selects.
 void RunSurvey(CExchangeEngine& engine, SurveyResult& survey, int samples, const std::function<bool()>& keepGoing);
 
 // The address's state and figures from its samples (the candidates' state

@@ -1,6 +1,7 @@
 #include "survey/Intersection.h"
 #include "survey/Survey.h"
 
+#include "ntp/PrintableText.h"
 #include "query/ClockSetting.h"
 #include "query/KissCode.h"
 
@@ -14,6 +15,7 @@ const char* SurveyStateName(SurveyState state)
     case SurveyState::FalseTicker: return "false ticker";
     case SurveyState::Undecided: return "undecided";
     case SurveyState::Unreachable: return "unreachable";
+    case SurveyState::NotSent: return "not sent";
     case SurveyState::KissCode: return "kiss code";
     case SurveyState::Unsynchronised: return "unsynchronised";
     }
@@ -71,8 +73,9 @@ void JudgeSamples(SurveyAddress& a)
     if (kiss) {
         a.state = SurveyState::KissCode;
         a.best = *kiss;
-        a.kissCode = KissCode(*kiss);
-        a.why = KissCodeMeaning(a.kissCode);
+        const std::string code = KissCode(*kiss);
+        a.kissCode = PrintableText(code); // the server's bytes, shown wherever the survey is
+        a.why = KissCodeMeaning(code);
     } else if (!usable.empty()) {
         a.state = SurveyState::Undecided; // until the selection has spoken
         Measure(a, usable);
@@ -81,8 +84,12 @@ void JudgeSamples(SurveyAddress& a)
         a.best = *lastAnswer;
         a.why = UnsoundAnswerReason(lastAnswer->reply, lastAnswer->requestTransmit);
     } else {
-        a.state = SurveyState::Unreachable;
-        a.why = a.samples.empty() ? "not asked" : ExchangeFailureText(a.samples.back());
+        // Unreachable only once a request has left: a local failure says nothing of the server.
+        const bool sent = std::any_of(a.samples.begin(), a.samples.end(), [](const NtpExchange& e) {
+            return !e.request.empty() && e.outcome != ExchangeOutcome::SendFailed;
+        });
+        a.state = sent ? SurveyState::Unreachable : SurveyState::NotSent;
+        a.why = a.samples.empty() ? "stopped before the first request" : ExchangeFailureText(a.samples.back());
     }
 }
 

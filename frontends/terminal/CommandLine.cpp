@@ -46,6 +46,24 @@ const option LongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+// getopt's failure in the user's words: the option as typed (not the word
+// getopt was at, which inside "-xq" is the one before), and a value given
+// with '=' to an option that takes none said as such.
+std::string OptionError(int failure, char** argv)
+{
+    const std::string word = argv[optind - 1];
+    // A long option's failure names no short letter: 0 when unknown, else
+    // the option's own value (a long-only one, or -h's for "--help=1").
+    const bool isLong =
+        word.rfind("--", 0) == 0 && (optopt == 0 || optopt > 0xFF || optopt == 'h' || failure == ':');
+    const std::string typed = isLong ? word.substr(0, word.find('=')) : std::string("-") + static_cast<char>(optopt);
+    if (failure == ':')
+        return "option '" + typed + "' needs an argument";
+    if (isLong && optopt != 0)
+        return "option '" + typed + "' takes no value";
+    return "unknown option '" + typed + "'";
+}
+
 CommandLine Bad(const std::string& why)
 {
     CommandLine line;
@@ -122,8 +140,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
             samplesGiven = true;
             break;
         }
-        case ':': return Bad(std::string("option '") + argv[optind - 1] + "' needs an argument");
-        default: return Bad(std::string("unknown option '") + argv[optind - 1] + "'");
+        default: return Bad(OptionError(option, argv));
         }
     }
     if (modes > 1)

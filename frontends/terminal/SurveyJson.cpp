@@ -1,11 +1,13 @@
 #include "frontends/terminal/SurveyJson.h"
 
+#include "ntp/PrintableText.h"
+
 namespace {
 nlohmann::json Ms(double seconds) { return seconds * 1000; }
 
 nlohmann::json AddressJson(const SurveyAddress& a)
 {
-    const bool answered = a.state != SurveyState::Unreachable;
+    const bool answered = a.Answered();
     const bool usable = a.Usable();
     auto measured = [&](double seconds) { return usable ? Ms(seconds) : nlohmann::json(); };
     return {
@@ -14,7 +16,7 @@ nlohmann::json AddressJson(const SurveyAddress& a)
         {"names", a.names},
         {"state", SurveyStateName(a.state)},
         {"stratum", answered ? nlohmann::json(a.best.reply.m_stratum) : nlohmann::json()},
-        {"reference_id", answered ? nlohmann::json(a.best.reply.GetRefIdText()) : nlohmann::json()},
+        {"reference_id", answered ? nlohmann::json(PrintableText(a.best.reply.GetRefIdText())) : nlohmann::json()},
         {"offset_ms", measured(a.offset)},
         {"delay_ms", measured(a.delay)},
         {"jitter_ms", usable && a.jitter ? Ms(*a.jitter) : nlohmann::json()},

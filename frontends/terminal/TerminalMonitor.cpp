@@ -9,7 +9,9 @@
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <unistd.h>
 
@@ -42,11 +44,26 @@ std::string StatsText(const JitterPoll& poll)
                              s.average);
 }
 
+// The window's monitor loses lines it cannot write silently; a terminal run
+// that cannot write its file says so before the first poll.
+bool CanWrite(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "w"); // the run empties it anyway
+    if (file == nullptr) {
+        std::fprintf(stderr, "horolab: cannot write the CSV file %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
+
 } // namespace
 
 int RunTerminalMonitor(const CommandLine& line)
 {
     CatchStopSignals();
+    if (!line.csvPath.empty() && !CanWrite(line.csvPath))
+        return 1;
 
     const bool tty = isatty(STDOUT_FILENO) != 0;
     CTerminalWindow window;

@@ -145,4 +145,49 @@ TEST_F(EngineTest, SocketFailuresAreOutcomes)
     EXPECT_EQ(sockets.Count(SocketCall::Cleanup), 1) << "the start-up is released";
 }
 
+// One socket carries exchanges with several servers at once: each answer
+// settles the exchange of its sender, a later send leaves the answers queued
+// before it, and a stranger's datagram or an answer to another request
+// settles nothing.
+TEST_F(EngineTest, OneSocketCarriesManyExchanges)
+{
+    Responder server(Responder::NtpServer(), "127.0.0.2");
+    Responder stale(Responder::Always({Responder::Message(GpsAnswer())}), "127.0.0.3");
+    Responder elsewhere(Responder::Always({Responder::Message(GpsAnswer(), 0, Source::OtherAddress)}), "127.0.0.4");
+    CExchangeEngine& engine = dialog.Engine();
+    NtpExchange failure;
+    SocketHandle socket = engine.OpenSocket(failure);
+    ASSERT_NE(socket, InvalidSocket);
+    ExchangeOptions options;
+    options.sharedSocket = true;
+    options.accept = EchoesTheRequest;
+
+    NtpExchange exchanges[3];
+    const Responder* servers[] = {&server, &stale, &elsewhere};
+    for (int n = 0; n < 3; ++n) {
+        ASSERT_EQ(engine.Send(socket, servers[n]->Endpoint(), engine.NewRequest(false), options, exchanges[n]), 48);
+        if (n == 0) { // its answer is queued before the next send
+            ASSERT_EQ(sockets.WaitReadable(socket, 2000000), 1);
+        }
+    }
+    ASSERT_TRUE(stale.WaitForRequests(1, std::chrono::seconds(2)) && elsewhere.WaitForRequests(1, std::chrono::seconds(2)));
+    std::vector<NtpExchange*> settled;
+    const auto inFlight = [&](const SockAddrIn& from) -> NtpExchange* {
+        for (int n = 0; n < 3; ++n)
+            if (from.family != 0 && from.SameEndpoint(servers[n]->Endpoint()))
+                return &exchanges[n];
+        return nullptr;
+    };
+    for (int reads = 0; reads < 10; ++reads)
+        if (NtpExchange* e = engine.ReceiveAny(socket, options, 100000, inFlight))
+            settled.push_back(e);
+    engine.CloseSocket(socket);
+
+    EXPECT_EQ(settled, std::vector<NtpExchange*>{&exchanges[0]});
+    EXPECT_TRUE(AnswersTheRequest(exchanges[0]));
+    EXPECT_EQ(exchanges[1].outcome, O::NotRun) << "an answer to another request waits on";
+    EXPECT_EQ(exchanges[1].rejected.size(), 48u);
+    EXPECT_EQ(exchanges[2].outcome, O::NotRun) << "a stranger's datagram is dropped";
+}
+
 } // namespace

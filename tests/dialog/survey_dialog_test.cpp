@@ -3,6 +3,7 @@
 // server text, and the table of a name that is an address.
 #include "fakes/FakeClock.h"
 #include "fakes/FakeWindow.h"
+#include "support/LoopbackResponder.h"
 #include "support/UdpResponder.h"
 
 #include "ui/ControlIds.h"
@@ -10,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <sys/resource.h>
 #include <thread>
 
 namespace {
@@ -96,6 +100,49 @@ TEST(SurveyDialog, AnAddressIsItsOwnOnlyAddressAndTheControlsWaitForTheEnd)
     const SurveyAddress& surveyed = rig.dialog.LastSurvey().addresses.at(0);
     EXPECT_EQ(surveyed.usable, 4);
     EXPECT_TRUE(surveyed.jitter.has_value());
+}
+
+size_t Entries(const char* folder)
+{
+    const std::filesystem::directory_iterator entries(folder);
+    return static_cast<size_t>(std::distance(begin(entries), end(entries)));
+}
+
+// Hundreds of addresses, far more than descriptors left: a few threads and
+// sockets sample them all, politely, and every one answers every time.
+TEST(SurveyAtScale, ManyAddressesShareAFewThreadsAndSockets)
+{
+    CLoopbackResponder responder;
+    ASSERT_NE(responder.Port(), 0);
+    std::vector<std::string> texts;
+    for (int n = 0; n < 300; ++n)
+        texts.push_back("127.2." + std::to_string(n / 200) + "." + std::to_string(n % 200 + 1) + ":" +
+                        std::to_string(responder.Port()));
+    CExchangeEngine engine(PosixSockets(), SystemClock());
+    SurveyResult survey = ResolveSurvey(engine, texts);
+    ASSERT_EQ(survey.addresses.size(), texts.size());
+
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit low = saved;
+    low.rlim_cur = Entries("/proc/self/fd") + 16;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    const size_t threadsBefore = Entries("/proc/self/task");
+    size_t threads = 0;
+    RunSurvey(engine, survey, 2, [&] {
+        threads = std::max(threads, Entries("/proc/self/task"));
+        return true;
+    });
+    setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_LE(threads, threadsBefore + SurveyLanes - 1);
+    EXPECT_TRUE(survey.selection.majority);
+    for (const SurveyAddress& a : survey.addresses) {
+        EXPECT_EQ(a.state, SurveyState::Truechimer) << a.addressText << " " << a.why;
+        ASSERT_EQ(a.samples.size(), 2u) << a.addressText;
+        EXPECT_EQ(a.usable, 2) << a.addressText;
+        EXPECT_GE(NtpSecondsBetween(a.samples[1].sentAt, a.samples[0].sentAt), SurveySpacingMs / 1000.0);
+    }
 }
 
 } // namespace

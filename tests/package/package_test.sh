@@ -74,10 +74,28 @@ while IFS= read -r -d '' elf; do
     name=${elf#"$root"}
     file -b "$elf" | grep -q 'ELF .*, stripped' || fail "$name: $(file -b "$elf")"
     readelf -d "$elf" | grep -qE 'RPATH|RUNPATH' && fail "$name carries a library search path"
+    readelf -SW "$elf" | grep -qE '\] \.(comment|note) ' && fail "$name keeps a .comment or .note section"
     for tree in "$build" "$source_dir"; do
         grep -qF "$tree" "$elf" && fail "$name names $tree: $(strings "$elf" | grep -F "$tree" | head -3)"
     done
 done < <(find "$root" -type f -exec sh -c 'head -c4 "$1" | grep -q "^.ELF"' _ {} \; -print0)
+
+# The command starts the installed window program, never a window/horolab
+# beside it (a build tree's), and without /proc it says it cannot tell
+# where it is instead of guessing.
+chooser=$work/chooser
+cp -a "$root" "$chooser"
+mkdir -p "$chooser/usr/bin/window"
+printf '#!/bin/sh\necho installed\n' > "$chooser/usr/libexec/horolab/horolab"
+printf '#!/bin/sh\necho build tree\n' > "$chooser/usr/bin/window/horolab"
+chmod +x "$chooser/usr/libexec/horolab/horolab" "$chooser/usr/bin/window/horolab"
+started=$(QT_QPA_PLATFORM=offscreen "$chooser/usr/bin/horolab" 2>&1) || true
+[ "$started" = installed ] || fail "the command started: $started"
+if [ "$(id -u)" = 0 ]; then
+    blind=$(QT_QPA_PLATFORM=offscreen unshare --mount --propagation private \
+        sh -c 'umount -l /proc && exec "$1"' _ "$chooser/usr/bin/horolab" 2>&1) && fail "without /proc: $blind"
+    [[ "$blind" == "horolab: cannot find the window program: /proc/self/exe"* ]] || fail "without /proc: $blind"
+fi
 
 # Debian's conventions: no error from lintian; its warnings are printed.
 lintian_report=$(lintian --fail-on error "$deb" 2>&1) || fail "lintian: $lintian_report"

@@ -82,16 +82,21 @@ TEST(TerminalQuery, ExitStatusSaysHowItWent)
     EXPECT_EQ(noHost.status, 1);
     EXPECT_EQ(noHost.err, "No host given.\n") << "the message box's text";
 
-    for (std::vector<std::string> bad :
-         {std::vector<std::string>{"--query"}, {"--bogus"}, {"--json", "x"}, {"--monitor", "x", "--polls", "0"},
-          {"a", "b"}, {"--nts"}, {"--nts", "x", "-q", "y"}, {"--nts-ca", "f", "-q", "x"},
-          {"--polls", "3", "--nts", "x"}, {"--survey"}, {"--survey", "x", "--samples", "0"},
-          {"--query", "x", "--samples", "2"}, {"--survey", "x", "--query", "y"}, {"--exporter", "9123"},
-          {"--target", "x"}, {"--query", "x", "--any-target"}}) {
-        const ProgramRun run = Horolab(bad);
-        EXPECT_EQ(run.status, 2) << bad[0];
-        EXPECT_EQ(run.out, "") << bad[0];
-        EXPECT_NE(run.err.find("Usage: horolab"), std::string::npos) << bad[0];
+    // The arguments, and what the first line says ("" where any reason will do).
+    const std::pair<std::vector<std::string>, std::string> bad[] = {
+        {{"--query"}, "option '--query' needs an argument"}, {{"--bogus=2"}, "unknown option '--bogus'"},
+        {{"-xq", "foo"}, "unknown option '-x'"}, {{"--json=1"}, "option '--json' takes no value"},
+        {{"--json", "x"}, ""}, {{"--monitor", "x", "--polls", "0"}, ""}, {{"a", "b"}, ""}, {{"--nts"}, ""},
+        {{"--nts", "x", "-q", "y"}, ""}, {{"--nts-ca", "f", "-q", "x"}, ""}, {{"--polls", "3", "--nts", "x"}, ""},
+        {{"--survey"}, ""}, {{"--survey", "x", "--samples", "0"}, ""}, {{"--query", "x", "--samples", "2"}, ""},
+        {{"--survey", "x", "--query", "y"}, ""}, {{"--exporter", "9123"}, ""}, {{"--target", "x"}, ""},
+        {{"--query", "x", "--any-target"}, ""}};
+    for (const auto& [args, says] : bad) {
+        const ProgramRun run = Horolab(args);
+        EXPECT_EQ(run.status, 2) << args[0];
+        EXPECT_EQ(run.out, "") << args[0];
+        EXPECT_EQ(run.err.rfind("horolab: " + says, 0), 0u) << run.err;
+        EXPECT_NE(run.err.find("Usage: horolab"), std::string::npos) << args[0];
     }
     const ProgramRun badAddress = Horolab({"--exporter", "nowhere:9123", "--any-target"});
     EXPECT_EQ(badAddress.status, 2);
@@ -188,23 +193,31 @@ TEST(TerminalQuery, FailuresAreReportedAndNeverPassForSuccess)
         std::vector<std::string> args; // "SERVER" stands for the server's text
         Server server;
         bool holdPort123;
+        bool display; // the window modes have one to open on
         int status;
         const char* outHas;
         const char* errHas;
         std::vector<std::pair<const char*, nlohmann::json>> json; // pointer, value
     } cases[] = {
-        {"a host name not in UTF-8", {"-q", "\xff..x", "--json"}, Server::Gps, false, 1, "", "",
+        {"a host name not in UTF-8", {"-q", "\xff..x", "--json"}, Server::Gps, false, true, 1, "", "",
          {{"/error", "--Could not find host \xEF\xBF\xBD..x."}}},
-        {"port 123 out of reach", {"-q", "SERVER", "--port-123"}, Server::Gps, true, 1, "", "port 123", {}},
-        {"port 123 out of reach, monitor", {"--monitor", "SERVER", "--port-123"}, Server::Gps, true, 1, "", "port 123", {}},
-        {"three polls of a closed port", {"--monitor", "SERVER", "--polls", "3"}, Server::Closed, false, 0,
+        {"port 123 out of reach", {"-q", "SERVER", "--port-123"}, Server::Gps, true, true, 1, "", "port 123", {}},
+        {"port 123 out of reach, monitor", {"--monitor", "SERVER", "--port-123"}, Server::Gps, true, true, 1, "",
+         "port 123", {}},
+        {"a CSV file that cannot be written", {"--monitor", "SERVER", "--csv", "/nonexistent/x.csv"}, Server::Gps,
+         false, true, 1, "", "horolab: cannot write the CSV file /nonexistent/x.csv: No such file", {}},
+        {"the window without a display", {"SERVER"}, Server::Gps, false, false, 2, "",
+         "horolab: no display for the window", {}},
+        {"the window's monitor without a display", {"--jitter-monitor", "SERVER"}, Server::Gps, false, false, 2, "",
+         "use --query SERVER in a terminal, or run it under xvfb-run\n", {}},
+        {"three polls of a closed port", {"--monitor", "SERVER", "--polls", "3"}, Server::Closed, false, true, 0,
          "          total: 3\n", "", {}},
-        {"clock not set from a stranger's answer", {"-q", "SERVER", "--set-time", "--json"}, Server::Gps, false, 1, "", "",
+        {"clock not set from a stranger's answer", {"-q", "SERVER", "--set-time", "--json"}, Server::Gps, false, true, 1, "", "",
          {{"/clock/asked", true}, {"/clock/set", false},
           {"/clock/reason", "Originate Timestamp is not this request's Transmit Timestamp"},
           {"/untrusted_reason", "Originate Timestamp is not this request's Transmit Timestamp"},
           {"/offset_ms", nullptr}, {"/delay_ms", nullptr}, {"/stratum", 1}}},
-        {"the same as text", {"-q", "SERVER", "--set-time"}, Server::Gps, false, 1,
+        {"the same as text", {"-q", "SERVER", "--set-time"}, Server::Gps, false, true, 1,
          "--System time not set: Originate Timestamp is not this request's Transmit Timestamp", "", {}},
     };
     for (const auto& c : cases) {
@@ -219,15 +232,19 @@ TEST(TerminalQuery, FailuresAreReportedAndNeverPassForSuccess)
         for (std::string& arg : args)
             if (arg == "SERVER")
                 arg = text;
-        const ProgramRun run = Horolab(args);
+        if (!c.display)
+            args.insert(args.begin(), {"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u",
+                                       "QT_QPA_PLATFORM", HOROLAB_PROGRAM});
+        const ProgramRun run = c.display ? Horolab(args) : RunProgram(args, Dir());
         if (held >= 0)
             ::close(held);
 
         EXPECT_EQ(run.status, c.status) << run.out << run.err;
         EXPECT_NE(run.out.find(c.outHas), std::string::npos) << run.out;
         EXPECT_NE(run.err.find(c.errHas), std::string::npos) << run.err;
-        if (c.holdPort123) {
-            EXPECT_EQ(run.out, "") << "nothing is sent from another port instead";
+        if (c.status != 0 && c.outHas[0] == '\0' && c.json.empty()) {
+            EXPECT_EQ(run.out, "") << "nothing done before the failure was told";
+            EXPECT_TRUE(server.Requests().empty());
         }
         if (c.json.empty())
             continue;

@@ -77,6 +77,18 @@ NtpExchange Silence()
 {
     NtpExchange e;
     e.outcome = ExchangeOutcome::TimedOut;
+    e.request.assign(NtpHeaderSize, 0); // it was sent
+    return e;
+}
+
+// A request that never left: no socket, or the send failed.
+NtpExchange Unsent(ExchangeOutcome outcome, int error)
+{
+    NtpExchange e;
+    e.outcome = outcome;
+    e.error = error;
+    if (outcome == ExchangeOutcome::SendFailed)
+        e.request.assign(NtpHeaderSize, 0);
     return e;
 }
 
@@ -105,6 +117,14 @@ TEST(SurveyJudgement, TheBestSampleTheSpreadAndTheState)
          {Silence(), Answer(-3, 6, 0.010, 0.002)}, SurveyState::Undecided, -3, 6, 3 + 5 + 2, NAN, ""},
         {"nothing came", {Silence(), Silence()}, SurveyState::Unreachable, 0, 0, 0, NAN,
          "--No answer from Server. timed out."},
+        {"no socket: nothing was sent", {Unsent(ExchangeOutcome::SocketFailed, 10024)}, SurveyState::NotSent, 0, 0,
+         0, NAN, "--Error at socket creation: 10024"},
+        {"every send failed", {Unsent(ExchangeOutcome::SendFailed, 10051), Unsent(ExchangeOutcome::SendFailed, 10051)},
+         SurveyState::NotSent, 0, 0, 0, NAN, "Socket Error while sending."},
+        {"one request left before the sends failed", {Silence(), Unsent(ExchangeOutcome::SendFailed, 10051)},
+         SurveyState::Unreachable, 0, 0, 0, NAN, "Socket Error while sending."},
+        {"stopped before the first request", {}, SurveyState::NotSent, 0, 0, 0, NAN,
+         "stopped before the first request"},
         {"a kiss ends it, whatever came before", {Answer(1, 2), Kiss("RATE")}, SurveyState::KissCode, 0, 0, 0, NAN,
          "rate exceeded: the server asks the client to slow down"},
         {"leap 3", {unsynchronised}, SurveyState::Unsynchronised, 0, 0, 0, NAN,
@@ -152,9 +172,26 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-TEST(SurveyTable, NamesTheFalseTickerAndKeepsItsColumnsWhateverTheValues)
+// The box fits the window's log pane at its default size (64 columns):
+// each address on two lines, the second left out when it never answered,
+// names only when there are several, notes folded; the server's bytes shown
+// as text.
+// The box's inner text, its lines joined by blanks: a note as one line.
+std::string Unwrapped(const std::string& table)
 {
-    const std::string longIPv6 = "[2001:db8:1234:5678:9abc:def0:1234:5678]:10123";
+    std::string text;
+    for (std::string line : Lines(table)) {
+        line = line.substr(1, line.find_last_not_of(" |\r"));
+        const size_t start = line.find_first_not_of(' ');
+        if (start != std::string::npos)
+            text += line.substr(start) + " ";
+    }
+    return text;
+}
+
+TEST(SurveyTable, FitsTheDefaultPaneAndNamesTheFalseTicker)
+{
+    const std::string longIPv6 = "[2001:db8:1234:5678:9abc::1234:5678]:10123";
     SurveyResult survey;
     survey.samples = 2;
     survey.addresses = {
@@ -162,7 +199,8 @@ TEST(SurveyTable, NamesTheFalseTickerAndKeepsItsColumnsWhateverTheValues)
         Judged("192.0.2.2", AddressFamilyIPv4, {Answer(500, 4)}),
         Judged(longIPv6, AddressFamilyIPv6, {Answer(0, 2), Silence()}),
         Judged("192.0.2.3", AddressFamilyIPv4, {Silence(), Silence()}),
-        Judged("192.0.2.4", AddressFamilyIPv4, {Kiss("RATE")}),
+        Judged("192.0.2.4", AddressFamilyIPv4, {Kiss("\x1b[2J")}),
+        Judged("192.0.2.5", AddressFamilyIPv4, {Unsent(ExchangeOutcome::SendFailed, 10051)}),
     };
     SelectTruechimers(survey);
     EXPECT_EQ(survey.addresses[0].state, SurveyState::Truechimer);
@@ -172,31 +210,58 @@ TEST(SurveyTable, NamesTheFalseTickerAndKeepsItsColumnsWhateverTheValues)
     EXPECT_EQ(survey.selection.disagreements[0].ipv4, 1u);
     EXPECT_EQ(survey.selection.disagreements[0].ipv6, 2u);
 
-    const std::string table = FormatSurveyTable(survey);
-    ASSERT_EQ(table.substr(table.size() - 2), "\r\n");
-    const std::vector<std::string> lines = Lines(table);
-    const size_t width = lines.front().size();
-    for (const std::string& line : lines) {
-        EXPECT_EQ(line.size(), width) << line;
-        EXPECT_EQ(line.back(), '\r');
+    for (const bool severalNames : {false, true}) {
+        if (severalNames)
+            survey.addresses[1].names.push_back("other.example");
+        const std::string table = FormatSurveyTable(survey);
+        ASSERT_EQ(table.substr(table.size() - 2), "\r\n");
+        const std::vector<std::string> lines = Lines(table);
+        const size_t width = lines.front().size();
+        EXPECT_LE(width, 64u + 1) << table; // with its CR
+        for (const std::string& line : lines) {
+            EXPECT_EQ(line.size(), width) << line;
+            EXPECT_EQ(line.back(), '\r');
+        }
+        EXPECT_EQ(lines.front().substr(0, 10), "+--Survey-");
+        const size_t state = lines[2].find("State");
+        EXPECT_EQ(lines[2].find("| Address"), 0u) << lines[2];
+        EXPECT_NE(lines[3].find("  Offset"), std::string::npos) << lines[3];
+        // Each address's lines: who and state (under the header's), then its figures.
+        size_t at = severalNames ? 5 : 4;
+        const struct {
+            std::string who, state, figures; // no figures: never answered
+            bool folded; // too long to share its line with the state
+        } rows[] = {{"192.0.2.1", "truechimer", "GPS", false},
+                    {"192.0.2.2", "false ticker", "+500.000", false},
+                    {longIPv6, "truechimer", "GPS", true},
+                    {"192.0.2.3", "unreachable", "", false},
+                    {"192.0.2.4", "kiss code \\x1b[2J", "27 91 50 74", false},
+                    {"192.0.2.5", "not sent", "", false}};
+        for (const auto& row : rows) {
+            ASSERT_LT(at + 2, lines.size());
+            EXPECT_EQ(lines[at].find("| " + row.who + " "), 0u) << lines[at];
+            at += row.folded ? 1 : 0;
+            EXPECT_EQ(lines[at].substr(state, row.state.size()), row.state) << lines[at];
+            if (!row.figures.empty()) {
+                EXPECT_NE(lines[++at].find(row.figures), std::string::npos) << lines[at];
+            }
+            if (severalNames) {
+                const std::string names = row.who == "192.0.2.2" ? "pool.example, other.example" : "pool.example";
+                EXPECT_EQ(lines[++at].find("|   " + names + " "), 0u) << lines[at];
+            }
+            ++at;
+        }
+        EXPECT_EQ(table.find("pool.example") != std::string::npos, severalNames) << "one name says nothing";
+        EXPECT_EQ(table.find('\x1b'), std::string::npos) << "the server's bytes are never sent to the pane";
+        const std::string notes = Unwrapped(table);
+        for (const std::string& note :
+             {std::string("2 of 3 answers agree: the time lies within -1.000 .. +1.000 ms."),
+              "IPv4 192.0.2.2 and IPv6 " + longIPv6 + " disagree beyond their intervals.",
+              std::string("192.0.2.3: --No answer from Server. timed out."),
+              std::string("192.0.2.4: kiss code \\x1b[2J, a code of its own."),
+              std::string("192.0.2.5: Socket Error while sending.")})
+            EXPECT_NE(notes.find(note), std::string::npos) << note << "\n" << table;
     }
-    EXPECT_EQ(lines.front().substr(0, 10), "+--Survey-");
-    const std::string header = lines[2];
-    const size_t state = header.find("State");
-    EXPECT_NE(header.find("| Address"), std::string::npos) << header;
-    // Every row's state stands under the header's, the long address included.
-    const std::string expected[] = {"truechimer", "false ticker", "truechimer", "unreachable", "kiss code RATE"};
-    for (size_t n = 0; n < 5; ++n)
-        EXPECT_EQ(lines[3 + n].substr(state, expected[n].size()), expected[n]) << lines[3 + n];
-    EXPECT_EQ(lines[5].find("| " + longIPv6 + "  truechimer"), 0u) << lines[5];
-    EXPECT_NE(lines[5].find("GPS          pool.example"), std::string::npos) << lines[5];
-    EXPECT_NE(lines[4].find("+500.000"), std::string::npos) << lines[4];
-    EXPECT_NE(table.find("| 2 of 3 answers agree: the time lies within -1.000 .. +1.000 ms."), std::string::npos)
-        << table;
-    EXPECT_NE(table.find("IPv4 192.0.2.2 and IPv6 " + longIPv6 + " disagree beyond their intervals."),
-              std::string::npos);
-    EXPECT_NE(table.find("192.0.2.3: --No answer from Server. timed out."), std::string::npos);
-    EXPECT_NE(table.find("192.0.2.4: kiss code RATE, rate exceeded"), std::string::npos);
 }
 
 } // namespace
