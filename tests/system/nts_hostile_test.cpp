@@ -1,0 +1,115 @@
+// The NTS check, run as the operator runs it, against hostile key-exchange
+// servers on loopback: one table of {server, verdict, datagrams that may
+// reach the NTP server its records name, longest run}. Whatever the server
+// does, the check ends in time, follows its records only after a trusted key
+// exchange and prints nothing but printable text.
+#include "nts/NtsKeRecords.h"
+#include "support/ChildProcess.h"
+#include "support/HostileNtsKe.h"
+#include "support/NtsChrony.h"
+#include "support/QtTestMain.h"
+#include "support/TestPaths.h"
+#include "support/UdpResponder.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+struct HostileRow {
+    const char* name;
+    HostileKeMode mode;
+    bool clientOnlyCertificate;
+    bool trustCa;
+    const char* verdict;
+    size_t datagrams; // per run, to the NTP server the records name
+    int longestSeconds;
+};
+
+// The key exchange has 10 s, the whole check 16 s.
+const HostileRow Rows[] = {
+    {"trickle", HostileKeMode::Trickle, false, true, "ke-timeout", 0, 16},
+    {"big cookies, untrusted", HostileKeMode::BigCookies, false, false, "certificate-untrusted", 0, 12},
+    {"big cookies", HostileKeMode::BigCookies, false, true, "ke-cookie-too-long", 0, 12},
+    {"no End of Message", HostileKeMode::NoEndOfMessage, false, true, "ke-incomplete", 0, 12},
+    {"escape text, untrusted", HostileKeMode::EscapeText, false, false, "certificate-untrusted", 0, 12},
+    {"escape text", HostileKeMode::EscapeText, false, true, "ke-bad-ntp-server", 0, 12},
+    {"port 0", HostileKeMode::PortZero, false, true, "ke-ntp-port-zero", 0, 12},
+    {"client-only certificate", HostileKeMode::Sound, true, true, "certificate-wrong-purpose", 0, 12},
+    // Trusted: the NTS request and the plain query follow the records.
+    {"trusted, NTP server named", HostileKeMode::Sound, false, true, "ntp-silent", 2, 16},
+};
+
+struct TimedRun {
+    ProgramRun run;
+    double seconds;
+};
+
+TimedRun Horolab(const std::string& server, const std::string& ca, bool json)
+{
+    std::vector<std::string> args = {HOROLAB_PROGRAM, "--nts", server};
+    if (!ca.empty())
+        args.insert(args.end(), {"--nts-ca", ca});
+    if (json)
+        args.push_back("--json");
+    const auto start = std::chrono::steady_clock::now();
+    ProgramRun run = RunProgram(args, ::testing::TempDir());
+    return {run, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
+}
+
+// Printable ASCII and line feeds only: nothing a terminal would act on.
+bool Printable(const std::string& text)
+{
+    for (unsigned char c : text)
+        if ((c < 0x20 || c > 0x7E) && c != '\n')
+            return false;
+    return true;
+}
+
+TEST(NtsHostileServers, EndInTimeSendNothingUntrustedAndPrintOnlyText)
+{
+    const NtsCertificates certs = MakeNtsCertificates(ProcessTempDir("nts-hostile-certs"));
+    ASSERT_TRUE(certs.ok) << certs.error;
+    for (const HostileRow& row : Rows) {
+        SCOPED_TRACE(row.name);
+        CUdpResponder named(CUdpResponder::Silence(), "127.0.0.2");
+        ASSERT_TRUE(named.IsListening());
+        CHostileNtsKe server(row.mode, row.clientOnlyCertificate ? certs.clientOnly : certs.good,
+                             row.clientOnlyCertificate ? certs.clientOnlyKey : certs.goodKey, "127.0.0.2",
+                             named.Port());
+        ASSERT_TRUE(server.IsListening());
+        const std::string ca = row.trustCa ? certs.ca : "";
+
+        const TimedRun json = Horolab(server.ServerText(), ca, true);
+        EXPECT_LE(json.seconds, row.longestSeconds);
+        EXPECT_TRUE(Printable(json.run.out)) << json.run.out;
+        const nlohmann::json out = nlohmann::json::parse(json.run.out, nullptr, false);
+        ASSERT_FALSE(out.is_discarded()) << json.run.out;
+        EXPECT_EQ(out["verdict"]["code"], row.verdict) << out["verdict"]["text"];
+        size_t runs = 1;
+        if (row.mode != HostileKeMode::Trickle) { // its time is measured once
+            const TimedRun text = Horolab(server.ServerText(), ca, false);
+            ++runs;
+            EXPECT_LE(text.seconds, row.longestSeconds);
+            EXPECT_TRUE(Printable(text.run.out)) << text.run.out;
+            EXPECT_NE(text.run.out.find("\nVerdict: " + out["verdict"]["text"].get<std::string>() + "\n"),
+                      std::string::npos)
+                << text.run.out;
+            const bool followed = row.datagrams > 0;
+            EXPECT_EQ(text.run.out.find("NTS exchange 1 with 127.0.0.2:" + std::to_string(named.Port()) +
+                                        " (named by the server)") != std::string::npos,
+                      followed);
+            EXPECT_EQ(text.run.out.find("No NTS request sent") == std::string::npos, followed);
+        }
+        const std::vector<CUdpResponder::Request> sent = named.Requests();
+        EXPECT_EQ(sent.size(), runs * row.datagrams);
+        for (const CUdpResponder::Request& r : sent)
+            // Header, identifier, the longest cookie and its placeholder, authenticator.
+            EXPECT_LE(r.bytes.size(), 48 + 36 + 2 * (4 + NtsMaxCookieBytes) + 40);
+    }
+}
+
+} // namespace
+
+HOROLAB_QT_TEST_MAIN()
