@@ -53,9 +53,7 @@ void SendRecords(gnutls_session_t session, int fd, const std::vector<uint8_t>& r
             return;
 }
 
-} // namespace
-
-std::vector<uint8_t> CHostileNtsKe::Records(HostileKeMode mode, const std::string& ntpHost, uint16_t ntpPort)
+std::vector<uint8_t> Records(HostileKeMode mode, const std::string& ntpHost, uint16_t ntpPort)
 {
     const size_t cookieBytes = mode == HostileKeMode::BigCookies ? 30000 : 100;
     const std::string server = mode == HostileKeMode::EscapeText ? EscapeSequences : ntpHost;
@@ -76,6 +74,8 @@ std::vector<uint8_t> CHostileNtsKe::Records(HostileKeMode mode, const std::strin
     }
     return bytes;
 }
+
+} // namespace
 
 CHostileNtsKe::CHostileNtsKe(HostileKeMode mode, const std::string& cert, const std::string& key,
                              std::string ntpHost, uint16_t ntpPort)

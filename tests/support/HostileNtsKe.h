@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 #include <thread>
-#include <vector>
 
 enum class HostileKeMode {
     Sound,          // what a good server sends
@@ -29,9 +28,6 @@ public:
 
     bool IsListening() const { return m_listener >= 0; }
     std::string ServerText() const { return "127.0.0.1:" + std::to_string(m_port); }
-
-    // The records of a mode, as sent.
-    static std::vector<uint8_t> Records(HostileKeMode mode, const std::string& ntpHost, uint16_t ntpPort);
 
 private:
     void Run();

@@ -4,6 +4,7 @@
 // does, the check ends in time, follows its records only after a trusted key
 // exchange and prints nothing but printable text.
 #include "nts/NtsKeRecords.h"
+#include "nts/NtsPacket.h"
 #include "support/ChildProcess.h"
 #include "support/HostileNtsKe.h"
 #include "support/NtsChrony.h"
@@ -17,11 +18,14 @@
 
 namespace {
 
+enum class NtpReply { None, Nak, NakOtherOrigin }; // of the NTP server the records name
+
 struct HostileRow {
     const char* name;
     HostileKeMode mode;
     bool clientOnlyCertificate;
     bool trustCa;
+    NtpReply ntp;
     const char* verdict;
     size_t datagrams; // per run, to the NTP server the records name
     int longestSeconds;
@@ -29,17 +33,32 @@ struct HostileRow {
 
 // The key exchange has 10 s, the whole check 16 s.
 const HostileRow Rows[] = {
-    {"trickle", HostileKeMode::Trickle, false, true, "ke-timeout", 0, 16},
-    {"big cookies, untrusted", HostileKeMode::BigCookies, false, false, "certificate-untrusted", 0, 12},
-    {"big cookies", HostileKeMode::BigCookies, false, true, "ke-cookie-too-long", 0, 12},
-    {"no End of Message", HostileKeMode::NoEndOfMessage, false, true, "ke-incomplete", 0, 12},
-    {"escape text, untrusted", HostileKeMode::EscapeText, false, false, "certificate-untrusted", 0, 12},
-    {"escape text", HostileKeMode::EscapeText, false, true, "ke-bad-ntp-server", 0, 12},
-    {"port 0", HostileKeMode::PortZero, false, true, "ke-ntp-port-zero", 0, 12},
-    {"client-only certificate", HostileKeMode::Sound, true, true, "certificate-wrong-purpose", 0, 12},
-    // Trusted: the NTS request and the plain query follow the records.
-    {"trusted, NTP server named", HostileKeMode::Sound, false, true, "ntp-silent", 2, 16},
+    {"trickle", HostileKeMode::Trickle, false, true, NtpReply::None, "ke-timeout", 0, 16},
+    {"big cookies, untrusted", HostileKeMode::BigCookies, false, false, NtpReply::None, "certificate-untrusted", 0, 12},
+    {"big cookies", HostileKeMode::BigCookies, false, true, NtpReply::None, "ke-cookie-too-long", 0, 12},
+    {"no End of Message", HostileKeMode::NoEndOfMessage, false, true, NtpReply::None, "ke-incomplete", 0, 12},
+    {"escape text, untrusted", HostileKeMode::EscapeText, false, false, NtpReply::None, "certificate-untrusted", 0, 12},
+    {"escape text", HostileKeMode::EscapeText, false, true, NtpReply::None, "ke-bad-ntp-server", 0, 12},
+    {"port 0", HostileKeMode::PortZero, false, true, NtpReply::None, "ke-ntp-port-zero", 0, 12},
+    {"client-only certificate", HostileKeMode::Sound, true, true, NtpReply::None, "certificate-wrong-purpose", 0, 12},
+    // Trusted: the NTS request (and the plain query after silence) follow the records.
+    {"trusted, NTP server silent", HostileKeMode::Sound, false, true, NtpReply::None, "ntp-silent", 2, 16},
+    {"trusted, NAK", HostileKeMode::Sound, false, true, NtpReply::Nak, "nak", 1, 12},
+    {"trusted, NAK with another origin", HostileKeMode::Sound, false, true, NtpReply::NakOtherOrigin, "not-nts", 1, 12},
 };
+
+// A NAK: kiss code NTSN and the request's Unique Identifier field, no authenticator.
+std::vector<CUdpResponder::Datagram> Reply(NtpReply reply, const CUdpResponder::Request& r)
+{
+    const size_t idEnd = NtpHeaderSize + 4 + NtsUniqueIdentifierSize;
+    if (reply == NtpReply::None || r.bytes.size() < idEnd)
+        return {};
+    std::vector<uint8_t> nak = CUdpResponder::Message(CUdpResponder::KissReply(r, "NTSN")).bytes;
+    if (reply == NtpReply::NakOtherOrigin)
+        nak[31] ^= 1;
+    nak.insert(nak.end(), r.bytes.begin() + NtpHeaderSize, r.bytes.begin() + idEnd);
+    return {{nak}};
+}
 
 struct TimedRun {
     ProgramRun run;
@@ -73,7 +92,7 @@ TEST(NtsHostileServers, EndInTimeSendNothingUntrustedAndPrintOnlyText)
     ASSERT_TRUE(certs.ok) << certs.error;
     for (const HostileRow& row : Rows) {
         SCOPED_TRACE(row.name);
-        CUdpResponder named(CUdpResponder::Silence(), "127.0.0.2");
+        CUdpResponder named([&](const CUdpResponder::Request& r) { return Reply(row.ntp, r); }, "127.0.0.2");
         ASSERT_TRUE(named.IsListening());
         CHostileNtsKe server(row.mode, row.clientOnlyCertificate ? certs.clientOnly : certs.good,
                              row.clientOnlyCertificate ? certs.clientOnlyKey : certs.goodKey, "127.0.0.2",
