@@ -13,6 +13,8 @@
 #include "support/UdpResponder.h"
 
 #include <chrono>
+#include <memory>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -60,22 +62,41 @@ std::vector<CUdpResponder::Datagram> Reply(NtpReply reply, const CUdpResponder::
     return {{nak}};
 }
 
-struct TimedRun {
-    ProgramRun run;
-    double seconds;
-};
+// The program started as an operator starts it, its output kept in a
+// folder of its own so that two runs can go side by side.
+class CHorolabRun {
+public:
+    CHorolabRun(const std::string& server, const std::string& ca, bool json)
+        : m_dir(ProcessTempDir(json ? "nts-hostile-json" : "nts-hostile-text")), m_child(Args(server, ca, json), MadeDir())
+    {
+    }
+    std::string Out(double& seconds)
+    {
+        m_child.Wait();
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+        return m_child.Out();
+    }
 
-TimedRun Horolab(const std::string& server, const std::string& ca, bool json)
-{
-    std::vector<std::string> args = {HOROLAB_PROGRAM, "--nts", server};
-    if (!ca.empty())
-        args.insert(args.end(), {"--nts-ca", ca});
-    if (json)
-        args.push_back("--json");
-    const auto start = std::chrono::steady_clock::now();
-    ProgramRun run = RunProgram(args, ::testing::TempDir());
-    return {run, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
-}
+private:
+    static std::vector<std::string> Args(const std::string& server, const std::string& ca, bool json)
+    {
+        std::vector<std::string> args = {HOROLAB_PROGRAM, "--nts", server};
+        if (!ca.empty())
+            args.insert(args.end(), {"--nts-ca", ca});
+        if (json)
+            args.push_back("--json");
+        return args;
+    }
+    const std::string& MadeDir() const
+    {
+        ::mkdir(m_dir.c_str(), 0755);
+        return m_dir;
+    }
+
+    std::string m_dir;
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    CChildProcess m_child;
+};
 
 // Printable ASCII and line feeds only: nothing a terminal would act on.
 bool Printable(const std::string& text)
@@ -100,26 +121,30 @@ TEST(NtsHostileServers, EndInTimeSendNothingUntrustedAndPrintOnlyText)
         ASSERT_TRUE(server.IsListening());
         const std::string ca = row.trustCa ? certs.ca : "";
 
-        const TimedRun json = Horolab(server.ServerText(), ca, true);
-        EXPECT_LE(json.seconds, row.longestSeconds);
-        EXPECT_TRUE(Printable(json.run.out)) << json.run.out;
-        const nlohmann::json out = nlohmann::json::parse(json.run.out, nullptr, false);
-        ASSERT_FALSE(out.is_discarded()) << json.run.out;
+        // Side by side, but the trickle once: it holds its server for the whole 10 s.
+        const size_t runs = row.mode == HostileKeMode::Trickle ? 1 : 2;
+        CHorolabRun jsonRun(server.ServerText(), ca, true);
+        std::unique_ptr<CHorolabRun> textRun;
+        if (runs == 2)
+            textRun = std::make_unique<CHorolabRun>(server.ServerText(), ca, false);
+        double seconds = 0;
+        const std::string json = jsonRun.Out(seconds);
+        EXPECT_LE(seconds, row.longestSeconds);
+        EXPECT_TRUE(Printable(json)) << json;
+        const nlohmann::json out = nlohmann::json::parse(json, nullptr, false);
+        ASSERT_FALSE(out.is_discarded()) << json;
         EXPECT_EQ(out["verdict"]["code"], row.verdict) << out["verdict"]["text"];
-        size_t runs = 1;
-        if (row.mode != HostileKeMode::Trickle) { // its time is measured once
-            const TimedRun text = Horolab(server.ServerText(), ca, false);
-            ++runs;
-            EXPECT_LE(text.seconds, row.longestSeconds);
-            EXPECT_TRUE(Printable(text.run.out)) << text.run.out;
-            EXPECT_NE(text.run.out.find("\nVerdict: " + out["verdict"]["text"].get<std::string>() + "\n"),
-                      std::string::npos)
-                << text.run.out;
+        if (textRun) {
+            const std::string text = textRun->Out(seconds);
+            EXPECT_LE(seconds, row.longestSeconds);
+            EXPECT_TRUE(Printable(text)) << text;
+            EXPECT_NE(text.find("\nVerdict: " + out["verdict"]["text"].get<std::string>() + "\n"), std::string::npos)
+                << text;
             const bool followed = row.datagrams > 0;
-            EXPECT_EQ(text.run.out.find("NTS exchange 1 with 127.0.0.2:" + std::to_string(named.Port()) +
-                                        " (named by the server)") != std::string::npos,
+            EXPECT_EQ(text.find("NTS exchange 1 with 127.0.0.2:" + std::to_string(named.Port()) +
+                                " (named by the server)") != std::string::npos,
                       followed);
-            EXPECT_EQ(text.run.out.find("No NTS request sent") == std::string::npos, followed);
+            EXPECT_EQ(text.find("No NTS request sent") == std::string::npos, followed);
         }
         const std::vector<CUdpResponder::Request> sent = named.Requests();
         EXPECT_EQ(sent.size(), runs * row.datagrams);
