@@ -167,7 +167,7 @@ std::vector<std::string> NtsReportBlocks(const NtsCheck& check, const NtsVerdict
 {
     std::vector<std::string> blocks{FormatNtsKeyExchangeBox(check.keyExchange, now)};
     if (check.keyExchange.connected && !NtsKeyExchangeTrusted(check.keyExchange))
-        blocks.push_back("No NTS request sent: the key exchange is not to be trusted (verdict below)\r\n");
+        blocks.push_back("No NTS request sent: the key exchange is not to be trusted (verdict below)");
     bool packetShown = false;
     AppendExchange(blocks, check, check.first, 1, packetShown);
     AppendExchange(blocks, check, check.second, 2, packetShown);

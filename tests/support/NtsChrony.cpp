@@ -96,11 +96,13 @@ NtsCertificates MakeNtsCertificates(const std::string& dir)
            Issue(dir, "expired",
                  "cn = \"localhost\"\ndns_name = \"localhost\"\nip_address = \"127.0.0.1\"\n" + server +
                      "activation_date = \"2020-01-01 00:00:00\"\nexpiration_date = \"2020-02-01 00:00:00\"\n") &&
-           Issue(dir, "other", "cn = \"other.example\"\ndns_name = \"other.example\"\n" + server + days);
+           Issue(dir, "other", "cn = \"other.example\"\ndns_name = \"other.example\"\n" + server + days) &&
+           Issue(dir, "client", "cn = \"localhost\"\nip_address = \"127.0.0.1\"\ntls_www_client\nsigning_key\n" + days);
     if (!c.ok)
         c.error = "certtool (gnutls-bin) could not make the test certificates in " + dir;
     for (auto [cert, key, name] : {std::tuple{&c.good, &c.goodKey, "good"}, {&c.expired, &c.expiredKey, "expired"},
-                                   {&c.otherName, &c.otherNameKey, "other"}}) {
+                                   {&c.otherName, &c.otherNameKey, "other"},
+                                   {&c.clientOnly, &c.clientOnlyKey, "client"}}) {
         *cert = dir + "/" + name + ".pem";
         *key = dir + "/" + name + ".key";
     }

@@ -13,6 +13,7 @@ struct NtsCertificates {
     std::string good, goodKey; // for localhost, 127.0.0.1 and 127.0.0.2
     std::string expired, expiredKey;
     std::string otherName, otherNameKey; // for other.example only
+    std::string clientOnly, clientOnlyKey; // for localhost, but for TLS clients only
     bool ok = false;
     std::string error;
 };

@@ -116,6 +116,19 @@ const VerdictRow Rows[] = {
      "second exchange, with a cookie from the first answer failed: --No answer", true},
     {"kiss", [](NtsCheck& c) { c.first.exchange.reply.m_stratum = 0;
          std::copy_n("RATE", 4, c.first.exchange.reply.m_refId); }, "kiss code RATE (rate exceeded", true},
+    {"ke-timeout", [](NtsCheck& c) { c.keyExchange.tls.established = false; c.keyExchange.timedOut = true; },
+     "longer than 10 s: the server stalled in the TLS handshake", false},
+    {"certificate-wrong-purpose", [](NtsCheck& c) { c.keyExchange.tls.certificate.wrongPurpose = true;
+         c.keyExchange.tls.certificate.verified = false; c.keyExchange.tls.certificate.purposes = {"TLS client"}; },
+     "Extended Key Usage allows only TLS client", false},
+    {"ke-bad-ntp-server", [](NtsCheck& c) { c.keyExchange.response.ntpServer = "\x1b]0;T\x07"; },
+     "\"\\x1b]0;T\\x07\"", true},
+    {"ntp-host-not-found", [](NtsCheck& c) { c.ntpResolved = false; c.ntp = {"ntp.example", 123, true}; },
+     "NTP server ntp.example named by the key exchange was not found", true},
+    {"cookie-too-long", [](NtsCheck& c) { c.second = {}; c.second.cookieTooLong = true; },
+     "cookie over 1024 bytes: a fault of the server; nothing was sent", true},
+    {"kiss", [](NtsCheck& c) { c.first.exchange.reply.m_stratum = 0;
+         std::copy_n("\x1b[2J", 4, c.first.exchange.reply.m_refId); }, "kiss code \\x1b[2J (", true},
 };
 
 TEST(NtsVerdict, EachFaultGivesItsVerdictAndClockRule)
