@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/Clock.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -68,6 +70,11 @@ public:
     // Reads one datagram of at most `capacity` bytes; a longer one is consumed
     // and fails with WsaError::MessageSize. -1 on failure.
     virtual int RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockAddrIn* from) = 0;
+    // The kernel's time (CLOCK_REALTIME) of the datagram SendTo sent last
+    // leaving, and of the one RecvFrom read last arriving; false when the
+    // kernel stamped none (or the send's stamp is not there yet).
+    virtual bool SentTime(SocketHandle s, WallTime& at) = 0;
+    virtual bool ArrivalTime(SocketHandle s, WallTime& at) = 0;
     // Drops every datagram and every ICMP report already queued on the socket.
     virtual void DiscardPending(SocketHandle s) = 0;
     virtual void Close(SocketHandle s) = 0;

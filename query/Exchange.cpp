@@ -7,6 +7,8 @@
 #include <random>
 
 namespace {
+constexpr int OriginateOffset = 24;
+constexpr int ReceiveOffset = 32;
 constexpr int TransmitFractionOffset = 44;
 
 // htons without a platform header.
@@ -39,6 +41,15 @@ void WriteWord(uint8_t* p, uint32_t value)
     for (int i = 0; i < 4; ++i)
         p[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
 }
+
+// Exactly as given: the server finds the answer it names by every bit.
+void WriteTimestamp(uint8_t* p, const NtpTimestamp& t)
+{
+    WriteWord(p, t.Seconds);
+    WriteWord(p + 4, t.Fraction);
+}
+
+bool IsSet(const NtpTimestamp& t) { return t.Seconds != 0 || t.Fraction != 0; }
 } // namespace
 
 bool NtpExchange::ReadADatagram() const
@@ -47,21 +58,40 @@ bool NtpExchange::ReadADatagram() const
            outcome == ExchangeOutcome::ClosedPort || outcome == ExchangeOutcome::ReceiveFailed;
 }
 
+namespace {
+bool EchoesTheRequest(const NtpExchange& sent, const NtpTimestamp& originate)
+{
+    return originate == sent.requestTransmit || (IsSet(sent.requestReceive) && originate == sent.requestReceive);
+}
+} // namespace
+
 bool EchoesTheRequest(const NtpExchange& sent, const std::vector<uint8_t>& answer)
 {
-    return answer.size() >= NtpHeaderSize && CNtpMsg(answer.data()).m_originate == sent.requestTransmit;
+    return answer.size() >= NtpHeaderSize && EchoesTheRequest(sent, CNtpMsg(answer.data()).m_originate);
 }
 
-bool AnswersTheRequest(const NtpExchange& e) { return e.Answered() && e.reply.m_originate == e.requestTransmit; }
+bool AnswersTheRequest(const NtpExchange& e) { return e.Answered() && EchoesTheRequest(e, e.reply.m_originate); }
+
+ExchangeTimes MeasuredTimes(const NtpExchange& e)
+{
+    if (e.mode == ExchangeMode::Interleaved) {
+        ExchangeTimes times = e.previous;
+        times.t3 = e.reply.m_transmit;
+        return times;
+    }
+    return ExchangeTimes{e.sentAt, e.reply.m_receive, e.reply.m_transmit, e.arrivedAt, e.sentSource, e.arrivalSource};
+}
 
 double ClockOffsetSeconds(const NtpExchange& e)
 {
-    return (NtpSecondsBetween(e.reply.m_receive, e.sentAt) + NtpSecondsBetween(e.reply.m_transmit, e.arrivedAt)) / 2;
+    const ExchangeTimes t = MeasuredTimes(e);
+    return (NtpSecondsBetween(t.t2, t.t1) + NtpSecondsBetween(t.t3, t.t4)) / 2;
 }
 
 double RoundTripSeconds(const NtpExchange& e)
 {
-    return NtpSecondsBetween(e.arrivedAt, e.sentAt) - NtpSecondsBetween(e.reply.m_transmit, e.reply.m_receive);
+    const ExchangeTimes t = MeasuredTimes(e);
+    return NtpSecondsBetween(t.t4, t.t1) - NtpSecondsBetween(t.t3, t.t2);
 }
 
 double RootDistanceSeconds(const NtpExchange& e)
@@ -190,6 +220,13 @@ int CExchangeEngine::Send(SocketHandle socket, const SockAddrIn& server, const C
         const NtpTimestamp transmit = WithRandomSubMillisecond(request.m_transmit, SecretRandom());
         WriteWord(&datagram[TransmitFractionOffset], transmit.Fraction);
     }
+    if (IsSet(request.m_originate)) {
+        // Interleaved form: a receive field no one can guess, never the
+        // transmit field, for the server to echo.
+        WriteTimestamp(&datagram[OriginateOffset], request.m_originate);
+        WriteTimestamp(&datagram[ReceiveOffset], NtpTimestamp{SecretRandom() | 1u, SecretRandom()});
+        exchange.requestReceive = CNtpMsg(datagram.data()).m_receive;
+    }
     if (options.seal)
         options.seal(datagram);
     exchange.requestTransmit = CNtpMsg(datagram.data()).m_transmit;
@@ -229,8 +266,10 @@ bool CExchangeEngine::Receive(SocketHandle socket, const ExchangeOptions& option
             const bool vanished = got < 0 && error == WsaError::WouldBlock;
             if (!vanished && !IsFromElsewhere(from, exchange.server)) {
                 Finish(buffer, got, error, options, exchange);
-                if (exchange.outcome != ExchangeOutcome::NotRun)
+                if (exchange.outcome != ExchangeOutcome::NotRun) {
+                    TakeKernelTimes(socket, exchange);
                     return exchange.Answered();
+                }
             }
         }
         // A stream of strays must not stretch the wait past its end; a wait
@@ -270,6 +309,21 @@ void CExchangeEngine::Finish(const std::vector<uint8_t>& buffer, int got, int er
     }
     exchange.reply = CNtpMsg(answer.data());
     exchange.outcome = ExchangeOutcome::Answered;
+}
+
+void CExchangeEngine::TakeKernelTimes(SocketHandle socket, NtpExchange& exchange)
+{
+    if (!exchange.ReadADatagram() || exchange.receivedBytes < 0)
+        return;
+    WallTime at;
+    if (m_sockets.SentTime(socket, at)) {
+        exchange.sentAt = PreciseTime(m_clock.FromSystemRealtime(at));
+        exchange.sentSource = TimeSource::Kernel;
+    }
+    if (m_sockets.ArrivalTime(socket, at)) {
+        exchange.arrivedAt = PreciseTime(m_clock.FromSystemRealtime(at));
+        exchange.arrivalSource = TimeSource::Kernel;
+    }
 }
 
 NtpExchange CExchangeEngine::Query(const std::string& serverText, const ExchangeOptions& options)

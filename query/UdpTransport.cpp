@@ -70,6 +70,6 @@ bool CTikkaraDlg::ReceiveReply(CNtpMsg& reply, int timeoutSeconds, bool logError
     }
     reply = m_exchange.reply;
     if (m_window.IsChecked(IDC_SET_TIME))
-        SetClockFromReply(reply, m_exchange.requestTransmit, logErrors);
+        SetClockFromReply(m_exchange, logErrors);
     return true;
 }

@@ -115,6 +115,16 @@ int FaultySockets::RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockA
     return Enter(SocketCall::RecvFrom) ? -1 : m_real.RecvFrom(s, buffer, capacity, from);
 }
 
+bool FaultySockets::SentTime(SocketHandle s, WallTime& at)
+{
+    return !Enter(SocketCall::SentTime) && m_real.SentTime(s, at);
+}
+
+bool FaultySockets::ArrivalTime(SocketHandle s, WallTime& at)
+{
+    return !Enter(SocketCall::ArrivalTime) && m_real.ArrivalTime(s, at);
+}
+
 void FaultySockets::DiscardPending(SocketHandle s)
 {
     Enter(SocketCall::DiscardPending);

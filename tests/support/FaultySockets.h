@@ -13,7 +13,7 @@
 
 enum class SocketCall {
     Startup, Cleanup, CreateUdpSocket, Bind, SendTo, WaitReadable, RecvFrom,
-    DiscardPending, Close, InetAddr, ParseIPv6, Resolve, ResolveAll,
+    SentTime, ArrivalTime, DiscardPending, Close, InetAddr, ParseIPv6, Resolve, ResolveAll,
 };
 
 class FaultySockets : public ISocketLayer {
@@ -29,7 +29,8 @@ public:
 
     // The next `times` calls of `call` fail with `error`; a negative count
     // makes every later call fail. Startup, CreateUdpSocket, Bind, SendTo,
-    // WaitReadable and RecvFrom can fail.
+    // WaitReadable and RecvFrom can fail; SentTime and ArrivalTime then hand
+    // out no kernel time, as a kernel without stamps.
     void FailNext(SocketCall call, int error, int times = 1);
     void Heal(SocketCall call);
     // Look-ups go to `resolver` instead of the system's (nullptr: the system's).
@@ -54,6 +55,8 @@ public:
     int SendTo(SocketHandle s, const uint8_t* data, int length, const SockAddrIn& to) override;
     int WaitReadable(SocketHandle s, int64_t timeoutMicroseconds) override;
     int RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockAddrIn* from) override;
+    bool SentTime(SocketHandle s, WallTime& at) override;
+    bool ArrivalTime(SocketHandle s, WallTime& at) override;
     void DiscardPending(SocketHandle s) override;
     void Close(SocketHandle s) override;
     int LastError() override;
