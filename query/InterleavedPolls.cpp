@@ -2,8 +2,11 @@
 
 void CInterleavedPolls::Prepare(CNtpMsg& request) const
 {
-    if (AsksInterleaved())
-        request.m_originate = m_last.t2;
+    if (!AsksInterleaved())
+        return;
+    request.m_originate = m_last.t2;
+    // The mode is NTPv4's: chronyd answers a version 3 request in basic mode.
+    request.m_version = NtpVersion4;
 }
 
 void CInterleavedPolls::Settle(NtpExchange& exchange)

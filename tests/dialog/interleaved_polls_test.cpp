@@ -31,7 +31,9 @@ public:
         if (++m_requests == m_restartAt)
             m_saved = false;
         CNtpMsg answer = Responder::ServerReply(request);
-        const bool interleavedForm = asked.m_originate != NtpTimestamp{} && asked.m_receive != asked.m_transmit;
+        answer.m_receive.Fraction += static_cast<uint32_t>(m_requests); // two in one millisecond differ
+        // A basic request's timestamps carry a random last byte, no more.
+        const bool interleavedForm = asked.m_originate.Seconds != 0 && asked.m_receive != asked.m_transmit;
         if (m_interleaves && interleavedForm && m_saved && asked.m_originate == m_savedReceive) {
             answer.m_originate = asked.m_receive;
             answer.m_transmit = m_savedTransmit;

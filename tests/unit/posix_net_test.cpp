@@ -233,15 +233,17 @@ TEST_P(ErrorQueueTest, StampsAndReportsAreToldApart)
     if (c.what == ErrorQueueCase::ToClosedPort)
         ::close(std::exchange(peer, ::socket(AF_INET, SOCK_DGRAM, 0)));
     const int64_t before = RealtimeNanoseconds();
-    if (c.what == ErrorQueueCase::ToPeer || c.what == ErrorQueueCase::ToClosedPort)
+    if (c.what == ErrorQueueCase::ToPeer || c.what == ErrorQueueCase::ToClosedPort) {
         ASSERT_EQ(layer.SendTo(s, request, 48, Loopback(peerPort)), 48);
+    }
     if (c.what == ErrorQueueCase::ForgedReport && !ForgeHostUnreachable(PortOf(s)))
         GTEST_SKIP() << "forging an ICMP report needs a raw socket (root)";
     const int64_t after = RealtimeNanoseconds();
 
     WallTime sent;
-    if (c.stampReadFirst)
+    if (c.stampReadFirst) {
         EXPECT_EQ(layer.SentTime(s, sent), c.stamped);
+    }
     uint8_t buffer[48];
     if (c.error != 0) {
         ASSERT_EQ(layer.WaitReadable(s, 5000000), 1) << "the report ends the wait";
@@ -267,11 +269,11 @@ INSTANTIATE_TEST_SUITE_P(Entries, ErrorQueueTest,
 TEST_F(PosixNetTest, ArrivalIsStampedByTheKernel)
 {
     const int64_t before = RealtimeNanoseconds();
-    PeerSends(48);
     PeerSends(200); // read past the batch
+    PeerSends(48);
     const int64_t after = RealtimeNanoseconds();
     uint8_t buffer[200];
-    for (int capacity : {48, 200}) {
+    for (int capacity : {200, 48}) {
         ASSERT_EQ(layer.WaitReadable(s, 1000000), 1);
         ASSERT_GT(layer.RecvFrom(s, buffer, capacity, nullptr), 0);
         WallTime at;
