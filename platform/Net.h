@@ -42,12 +42,15 @@ struct SockAddrIn {
     uint8_t zero[8] = {};
     uint8_t address6[16] = {};
     uint32_t scope = 0;
+    // The zone counts only where it names a link (fe80::/10): on any other
+    // address the kernel ignores it, and answers come back without it.
     bool SameEndpoint(const SockAddrIn& o) const
     {
         for (int i = 0; i < 16; ++i)
             if (address6[i] != o.address6[i])
                 return false;
-        return port == o.port && address == o.address && scope == o.scope;
+        const bool linkLocal = address6[0] == 0xFE && (address6[1] & 0xC0) == 0x80;
+        return port == o.port && address == o.address && (scope == o.scope || !linkLocal);
     }
 };
 

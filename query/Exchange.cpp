@@ -50,6 +50,15 @@ void WriteTimestamp(uint8_t* p, const NtpTimestamp& t)
 }
 
 bool IsSet(const NtpTimestamp& t) { return t.Seconds != 0 || t.Fraction != 0; }
+
+// A send that another address of the same host may get through: no route to
+// the address's network, or no such network here (an IPv6-only or IPv4-only
+// machine).
+bool IsUnreachable(int error)
+{
+    return error == WsaError::NetUnreachable || error == WsaError::HostUnreachable ||
+           error == WsaError::AddressNotAvail || error == WsaError::AddressFamily;
+}
 } // namespace
 
 bool NtpExchange::ReadADatagram() const
@@ -236,12 +245,35 @@ int CExchangeEngine::Send(SocketHandle socket, const SockAddrIn& server, const C
     // the answer to this request.
     m_sockets.DiscardPending(socket);
     exchange.sentAt = PreciseTime(m_clock.Now());
-    const int sent = m_sockets.SendTo(socket, datagram.data(), static_cast<int>(datagram.size()), server);
+    int sent = m_sockets.SendTo(socket, datagram.data(), static_cast<int>(datagram.size()), server);
     if (sent < 0) {
-        exchange.outcome = ExchangeOutcome::SendFailed;
         exchange.error = m_sockets.LastError();
+        if (IsUnreachable(exchange.error))
+            sent = SendElsewhere(socket, datagram, exchange);
     }
+    if (sent < 0)
+        exchange.outcome = ExchangeOutcome::SendFailed;
+    else
+        exchange.error = 0;
     return sent;
+}
+
+int CExchangeEngine::SendElsewhere(SocketHandle socket, const std::vector<uint8_t>& datagram, NtpExchange& exchange)
+{
+    std::vector<SockAddrIn> addresses;
+    if (exchange.host.empty() || !m_sockets.ResolveAll(exchange.host, addresses))
+        return -1;
+    for (SockAddrIn address : addresses) {
+        address.port = exchange.server.port;
+        if (address.family == exchange.server.family && address.SameEndpoint(exchange.server))
+            continue;
+        const int sent = m_sockets.SendTo(socket, datagram.data(), static_cast<int>(datagram.size()), address);
+        if (sent >= 0) {
+            exchange.server = address;
+            return sent;
+        }
+    }
+    return -1;
 }
 
 bool CExchangeEngine::Receive(SocketHandle socket, const ExchangeOptions& options, NtpExchange& exchange)
@@ -331,22 +363,24 @@ NtpExchange CExchangeEngine::Query(const std::string& serverText, const Exchange
     NtpExchange exchange;
     if (!Resolve(serverText, exchange))
         return exchange;
-    NtpExchange done = Query(exchange.server, options);
-    done.host = exchange.host;
-    done.port = exchange.port;
-    return done;
+    return Run(std::move(exchange), options);
 }
 
 NtpExchange CExchangeEngine::Query(const SockAddrIn& server, const ExchangeOptions& options)
 {
     NtpExchange exchange;
     exchange.server = server;
+    return Run(std::move(exchange), options);
+}
+
+NtpExchange CExchangeEngine::Run(NtpExchange exchange, const ExchangeOptions& options)
+{
     SocketHandle socket = OpenSocket(exchange);
     if (socket == InvalidSocket)
         return exchange;
     CNtpMsg request = NewRequest(options.zeroTransmit);
     request.m_version = options.version;
-    if (Send(socket, server, request, options, exchange) >= 0)
+    if (Send(socket, exchange.server, request, options, exchange) >= 0)
         Receive(socket, options, exchange);
     CloseSocket(socket);
     return exchange;

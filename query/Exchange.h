@@ -166,7 +166,9 @@ public:
     // Sends `request` to `server`, starting a new exchange in `exchange`
     // (whom it names is kept). The bytes below the millisecond of the
     // transmit time are random, so that only the server that got the request
-    // can echo it back. The byte count, or -1 with the outcome SendFailed.
+    // can echo it back. Where the network of `server` cannot be reached, the
+    // host's next address in the resolver's order is tried, and becomes the
+    // exchange's server. The byte count, or -1 with the outcome SendFailed.
     int Send(SocketHandle socket, const SockAddrIn& server, const CNtpMsg& request,
              const ExchangeOptions& options, NtpExchange& exchange);
     // Waits up to the options' time-out for the server's answer to what Send
@@ -184,6 +186,11 @@ private:
     // Host and port of the parsed text into `exchange`; false with NoHost or InvalidPort.
     static bool TakeServerText(const ServerText& parsed, NtpExchange& exchange);
     bool FindAddress(const std::string& host, bool ipv6Literal, SockAddrIn& server);
+    // The datagram to the exchange's host at an address other than its
+    // server's; the byte count, or -1 when none could be sent to.
+    int SendElsewhere(SocketHandle socket, const std::vector<uint8_t>& datagram, NtpExchange& exchange);
+    // The exchange from its server on a port of its own.
+    NtpExchange Run(NtpExchange exchange, const ExchangeOptions& options);
     void Finish(const std::vector<uint8_t>& buffer, int got, int error, const ExchangeOptions& options,
                 NtpExchange& exchange);
     // The kernel's times of the request leaving and the datagram read

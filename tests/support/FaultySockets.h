@@ -24,6 +24,7 @@ public:
     };
     using Resolver = std::function<bool(const std::string& host, uint32_t& address)>;
     using AddressResolver = std::function<bool(const std::string& host, SockAddrIn& address)>;
+    using ListResolver = std::function<bool(const std::string& host, std::vector<SockAddrIn>& addresses)>;
 
     explicit FaultySockets(ISocketLayer& real = PosixSockets()) : m_real(real) {}
 
@@ -36,6 +37,8 @@ public:
     // Look-ups go to `resolver` instead of the system's (nullptr: the system's).
     void SetResolver(Resolver resolver); // answers with IPv4 addresses only
     void SetResolver(AddressResolver resolver);
+    // Every address of a name from `resolver` (nullptr: the system's).
+    void SetAllResolver(ListResolver resolver);
     // A wait longer than `realMicroseconds` waits that long for real; when
     // nothing has come by then, the whole wait passes on `clock` instead.
     // Servers that answer at once are heard, silence costs no real seconds.
@@ -81,6 +84,7 @@ private:
     std::vector<Sent> m_sends;
     std::vector<uint16_t> m_boundPorts;
     AddressResolver m_resolver;
+    ListResolver m_allResolver;
     FakeClock* m_virtualClock = nullptr;
     int64_t m_realWaitMicroseconds = 0;
 };

@@ -390,6 +390,35 @@ TEST(PosixSockets, Ipv6TextIsParsedWithoutAnyLookUp)
     EXPECT_EQ(resolved.family, AddressFamilyIPv6);
 }
 
+// An answer from ::1 carries no zone: a zone typed on an address that names
+// no link ([::1%1]) must not make the server's own answer a stranger's.
+TEST(PosixSockets, ZoneCountsOnlyOnLinkLocalAddresses)
+{
+    const struct {
+        const char* text;
+        uint32_t scope;
+        const char* otherText;
+        uint32_t otherScope;
+        bool same;
+    } cases[] = {
+        {"::1", 1, "::1", 0, true},
+        {"2001:db8::1", 3, "2001:db8::1", 0, true},
+        {"fe80::1", 1, "fe80::1", 1, true},
+        {"fe80::1", 1, "fe80::1", 2, false},
+        {"fe80::1", 1, "fe80::2", 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " " + c.otherText);
+        SockAddrIn a, b;
+        ASSERT_TRUE(layer.ParseIPv6(c.text, a));
+        ASSERT_TRUE(layer.ParseIPv6(c.otherText, b));
+        a.scope = c.scope;
+        b.scope = c.otherScope;
+        EXPECT_EQ(a.SameEndpoint(b), c.same);
+        EXPECT_EQ(b.SameEndpoint(a), c.same);
+    }
+}
+
 TEST(PosixSockets, NameStandsForItsFirstIPv4AddressElseItsFirstIPv6One)
 {
     addrinfo v6a{}, v6b{}, v4{}, other{};
