@@ -260,8 +260,10 @@ int CExchangeEngine::Send(SocketHandle socket, const SockAddrIn& server, const C
 
 int CExchangeEngine::SendElsewhere(SocketHandle socket, const std::vector<uint8_t>& datagram, NtpExchange& exchange)
 {
+    // An address typed as such is its own only address.
+    const bool typed = exchange.host.find(':') != std::string::npos || m_sockets.InetAddr(exchange.host) != InaddrNone;
     std::vector<SockAddrIn> addresses;
-    if (exchange.host.empty() || !m_sockets.ResolveAll(exchange.host, addresses))
+    if (exchange.host.empty() || typed || !m_sockets.ResolveAll(exchange.host, addresses))
         return -1;
     for (SockAddrIn address : addresses) {
         address.port = exchange.server.port;

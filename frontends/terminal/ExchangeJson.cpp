@@ -57,7 +57,7 @@ nlohmann::json AnswerJson(const NtpExchange& exchange)
         {"delay_ms", trusted(RoundTripSeconds(exchange))},
         {"t1_source", TimeSourceName(times.t1Source)},
         {"t4_source", TimeSourceName(times.t4Source)},
-        {"mode", ExchangeModeName(exchange.mode)},
+        {"exchange_mode", ExchangeModeName(exchange.mode)},
         {"offset_ms_formula", "((T2 - T1) + (T3 - T4)) / 2"},
         {"delay_ms_formula", "(T4 - T1) - (T3 - T2)"},
         {"formula_terms", "T1 sent_timestamp_t1, T2 receive_timestamp, "
