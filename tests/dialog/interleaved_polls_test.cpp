@@ -7,74 +7,18 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <mutex>
 #include <set>
 
 namespace {
 using Responder = CUdpResponder;
 
-// chronyd's way: the precise transmit time of an answer is kept only for a
-// request in interleaved form, so the first of those is answered in basic
-// mode. A server that answers basic only never interleaves.
-class InterleavingServer {
-public:
-    InterleavingServer(bool interleaves, std::set<int> dropped, int restartAt)
-        : m_interleaves(interleaves), m_dropped(std::move(dropped)), m_restartAt(restartAt)
-    {
-    }
-
-    std::vector<Responder::Datagram> Answer(const Responder::Request& request)
-    {
-        std::lock_guard lock(m_mutex);
-        const CNtpMsg asked(request.bytes.data());
-        if (++m_requests == m_restartAt)
-            m_saved = false;
-        CNtpMsg answer = Responder::ServerReply(request);
-        answer.m_receive.Fraction += static_cast<uint32_t>(m_requests); // two in one millisecond differ
-        // A basic request's timestamps carry a random last byte, no more.
-        const bool interleavedForm = asked.m_originate.Seconds != 0 && asked.m_receive != asked.m_transmit;
-        if (m_interleaves && interleavedForm && m_saved && asked.m_originate == m_savedReceive) {
-            answer.m_originate = asked.m_receive;
-            answer.m_transmit = m_savedTransmit;
-        }
-        if (m_interleaves && interleavedForm) {
-            m_saved = true;
-            m_savedReceive = answer.m_receive;
-            // Later than the time written into the answer, as the kernel's is.
-            m_savedTransmit = NtpTimestamp{answer.m_receive.Seconds, answer.m_receive.Fraction ^ 0xFFFu};
-            m_precise.push_back(m_savedTransmit);
-        }
-        if (m_dropped.count(m_requests) != 0)
-            return {};
-        return {Responder::Message(answer)};
-    }
-
-    std::vector<NtpTimestamp> Precise()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_precise;
-    }
-
-private:
-    std::mutex m_mutex;
-    bool m_interleaves;
-    std::set<int> m_dropped; // answers lost on the way back
-    int m_restartAt;         // the request before which the server forgets
-    int m_requests = 0;
-    bool m_saved = false;
-    NtpTimestamp m_savedReceive;
-    NtpTimestamp m_savedTransmit;
-    std::vector<NtpTimestamp> m_precise;
-};
-
 struct PollsCase {
     const char* name;
     bool interleaves;
-    std::set<int> dropped;
-    int restartAt;
-    const char* forms; // per poll: b basic, i interleaved request
-    const char* modes; // per poll: B basic, I interleaved answer, - none
+    std::set<int> dropped; // answers lost on the way back
+    int restartAt;         // the request before which the server forgets
+    const char* forms;     // per poll: b basic, i interleaved request
+    const char* modes;     // per poll: B basic, I interleaved answer, - none
 };
 
 const PollsCase Cases[] = {
@@ -84,12 +28,45 @@ const PollsCase Cases[] = {
     {"Restarts", true, {}, 4, "biiiii", "BBIBII"},
 };
 
+// The precise transmit time the server keeps for an answer of this receive time.
+NtpTimestamp PreciseTransmit(const NtpTimestamp& receive) { return {receive.Seconds, receive.Fraction ^ 0xFFFu}; }
+
+// chronyd's way: the precise transmit time of an answer is kept only for a
+// request in interleaved form, so the first of those is answered in basic
+// mode. Runs on the responder's thread only.
+struct InterleavingServer {
+    const PollsCase& script;
+    int requests = 0;
+    NtpTimestamp savedReceive; // zero: nothing kept
+
+    std::vector<Responder::Datagram> Answer(const Responder::Request& request)
+    {
+        const CNtpMsg asked(request.bytes.data());
+        if (++requests == script.restartAt)
+            savedReceive = NtpTimestamp{};
+        CNtpMsg answer = Responder::ServerReply(request);
+        answer.m_receive.Fraction += static_cast<uint32_t>(requests); // two in one millisecond differ
+        // A basic request's timestamps carry a random last byte, no more.
+        const bool interleavedForm = asked.m_originate.Seconds != 0 && asked.m_receive != asked.m_transmit;
+        if (script.interleaves && interleavedForm) {
+            if (savedReceive != NtpTimestamp{} && asked.m_originate == savedReceive) {
+                answer.m_originate = asked.m_receive;
+                answer.m_transmit = PreciseTransmit(savedReceive);
+            }
+            savedReceive = answer.m_receive;
+        }
+        if (script.dropped.count(requests) != 0)
+            return {};
+        return {Responder::Message(answer)};
+    }
+};
+
 class InterleavedPollsTest : public ::testing::TestWithParam<PollsCase>, public DialogRig {};
 
 TEST_P(InterleavedPollsTest, FormsModesAndPairedTimes)
 {
     const PollsCase& c = GetParam();
-    InterleavingServer script(c.interleaves, c.dropped, c.restartAt);
+    InterleavingServer script{c};
     Responder server([&](const Responder::Request& r) { return script.Answer(r); });
     CExchangeEngine& engine = dialog.Engine();
     NtpExchange opened;
@@ -121,8 +98,7 @@ TEST_P(InterleavedPollsTest, FormsModesAndPairedTimes)
             EXPECT_EQ(t.t1, lastAnswered.sentAt);
             EXPECT_EQ(t.t2, lastAnswered.reply.m_receive);
             EXPECT_EQ(t.t4, lastAnswered.arrivedAt);
-            const std::vector<NtpTimestamp> precise = script.Precise();
-            EXPECT_NE(std::find(precise.begin(), precise.end(), t.t3), precise.end());
+            EXPECT_EQ(t.t3, PreciseTransmit(t.t2));
             EXPECT_TRUE(IsTrustedAnswer(e)) << UntrustedReason(e);
         }
         lastAnswered = e;
