@@ -66,7 +66,7 @@ class InterleavedPollsTest : public ::testing::TestWithParam<PollsCase>, public 
 TEST_P(InterleavedPollsTest, FormsModesAndPairedTimes)
 {
     const PollsCase& c = GetParam();
-    InterleavingServer script{c};
+    InterleavingServer script{c, 0, {}};
     Responder server([&](const Responder::Request& r) { return script.Answer(r); });
     CExchangeEngine& engine = dialog.Engine();
     NtpExchange opened;
