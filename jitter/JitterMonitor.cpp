@@ -1,4 +1,5 @@
 #include "jitter/JitterRun.h"
+#include "query/InterleavedPolls.h"
 #include "ui/ControlIds.h"
 #include "ui/TikkaraDlg.h"
 
@@ -41,3 +42,5 @@ void CTikkaraDlg::ClearJitterChart()
     m_jitterChart.Clear();
     m_window.ShowChart(IDC_CHART, ChartView{});
 }
+
+void CTikkaraDlg::SettleInterleaved(CInterleavedPolls& polls) { polls.Settle(m_exchange); }

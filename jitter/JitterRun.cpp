@@ -37,6 +37,7 @@ void CJitterRun::Execute()
     // SetServer has told the operator why when it fails.
     if (m_dialog.SetServer("")) {
         m_stats = CJitterStats{};
+        m_interleaved = CInterleavedPolls{};
         m_lastPollTick = 0;
         m_intervalMs = PollIntervalMs;
         m_stoppedByServer = false;
@@ -67,17 +68,21 @@ bool CJitterRun::Poll()
     ++m_stats.total;
     // Stamped with the current time; the SNTP option is not applied.
     CNtpMsg message = m_dialog.Engine().NewRequest(false);
+    // An interleaved answer carries the transmit time of the answer before:
+    // no time to set the clock to.
+    if (!m_window.IsChecked(IDC_SET_TIME))
+        m_interleaved.Prepare(message);
     if (m_dialog.SendRequest(message) == -1) {
         ++m_stats.bad;
         Report(JitterPoll{});
         Recover();
         return false;
     }
-    // The answer overwrites the request; its originate time is our transmit time.
     if (m_dialog.ReceiveReply(message, AnswerTimeoutSeconds, true)) {
+        m_dialog.SettleInterleaved(m_interleaved);
         const std::string kiss = KissCode(m_dialog.LastExchange());
         if (kiss.empty())
-            Record(message);
+            Record(m_dialog.LastExchange());
         else
             Kissed(kiss);
     } else {
@@ -87,13 +92,15 @@ bool CJitterRun::Poll()
     return true;
 }
 
-void CJitterRun::Record(const CNtpMsg& answer)
+void CJitterRun::Record(const NtpExchange& exchange)
 {
-    // Taken after ReceiveReply, which may have just set the clock.
     const WallTime now = m_clock.Now();
-    const NtpTimestamp arrival = NtpMillisecondTime(now.seconds, now.nanoseconds);
-    const int32_t deviation =
-        JitterDeviation(answer.m_originate, answer.m_receive, answer.m_transmit, arrival);
+    ExchangeTimes t = MeasuredTimes(exchange);
+    // A clock ReceiveReply has just set from the answer is measured as it
+    // stands now.
+    if (m_window.IsChecked(IDC_SET_TIME))
+        t.t4 = NtpMillisecondTime(now.seconds, now.nanoseconds);
+    const int32_t deviation = JitterDeviation(t.t1, t.t2, t.t3, t.t4);
     m_stats.Update(deviation);
     if (m_fileChosen)
         AppendJitterLine(m_path, deviation, now.seconds);

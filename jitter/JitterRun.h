@@ -3,11 +3,11 @@
 #include "jitter/JitterStats.h"
 #include "platform/Clock.h"
 #include "platform/Window.h"
+#include "query/InterleavedPolls.h"
 
 #include <cstdint>
 #include <string>
 
-class CNtpMsg;
 class CTikkaraDlg;
 
 // The line a run ends with when the server tells it to stop asking.
@@ -30,7 +30,7 @@ private:
     bool IsPort123Mode();
     void PollLoop();
     bool Poll();
-    void Record(const CNtpMsg& answer);
+    void Record(const NtpExchange& exchange);
     void Kissed(const std::string& code);
     void Report(JitterPoll poll);
     void Recover();
@@ -43,6 +43,7 @@ private:
     IWindow& m_window;
     IClock& m_clock;
     CJitterStats m_stats;
+    CInterleavedPolls m_interleaved;
     uint32_t m_lastPollTick = 0;
     uint32_t m_intervalMs = PollIntervalMs;
     bool m_stoppedByServer = false; // a DENY or RSTR ended the run

@@ -31,6 +31,9 @@ public:
     virtual ~IClock() = default;
     // The current UTC time.
     virtual WallTime Now() = 0;
+    // A time the kernel read from CLOCK_REALTIME (a datagram's stamp), on
+    // the time base Now() reads.
+    virtual WallTime FromSystemRealtime(const WallTime& kernel) = 0;
     // Microseconds since an arbitrary start; never goes back, never jumps
     // when the wall clock is set.
     virtual int64_t MonotonicMicroseconds() = 0;

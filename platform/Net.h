@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/Clock.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,12 +42,15 @@ struct SockAddrIn {
     uint8_t zero[8] = {};
     uint8_t address6[16] = {};
     uint32_t scope = 0;
+    // The zone counts only where it names a link (fe80::/10): on any other
+    // address the kernel ignores it, and answers come back without it.
     bool SameEndpoint(const SockAddrIn& o) const
     {
         for (int i = 0; i < 16; ++i)
             if (address6[i] != o.address6[i])
                 return false;
-        return port == o.port && address == o.address && scope == o.scope;
+        const bool linkLocal = address6[0] == 0xFE && (address6[1] & 0xC0) == 0x80;
+        return port == o.port && address == o.address && (scope == o.scope || !linkLocal);
     }
 };
 
@@ -68,6 +73,11 @@ public:
     // Reads one datagram of at most `capacity` bytes; a longer one is consumed
     // and fails with WsaError::MessageSize. -1 on failure.
     virtual int RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockAddrIn* from) = 0;
+    // The kernel's time (CLOCK_REALTIME) of the datagram SendTo sent last
+    // leaving, and of the one RecvFrom read last arriving; false when the
+    // kernel stamped none (or the send's stamp is not there yet).
+    virtual bool SentTime(SocketHandle s, WallTime& at) = 0;
+    virtual bool ArrivalTime(SocketHandle s, WallTime& at) = 0;
     // Drops every datagram and every ICMP report already queued on the socket.
     virtual void DiscardPending(SocketHandle s) = 0;
     virtual void Close(SocketHandle s) = 0;

@@ -45,11 +45,12 @@ std::string UnsoundAnswerReason(const CNtpMsg& reply, const NtpTimestamp& reques
 // Sets the clock to the server's transmit time as it stands, without any
 // correction for the path, when the answer can be trusted. When the clock is
 // not set the operator is told why, in the log where the transport's lines go.
-void CTikkaraDlg::SetClockFromReply(const CNtpMsg& reply, const NtpTimestamp& requestTransmit, bool logErrors)
+void CTikkaraDlg::SetClockFromReply(const NtpExchange& answer, bool logErrors)
 {
     m_clockSetting.asked = true;
-    std::string reason = UnsoundAnswerReason(reply, requestTransmit);
-    m_clockSetting.set = reason.empty() && m_clock.SetSystemTime(TransmitTimeToSystemTime(reply.m_transmit), reason);
+    std::string reason = UntrustedReason(answer);
+    m_clockSetting.set =
+        reason.empty() && m_clock.SetSystemTime(TransmitTimeToSystemTime(answer.reply.m_transmit), reason);
     m_clockSetting.reason = reason;
     if (m_clockSetting.set)
         return;

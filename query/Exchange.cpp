@@ -7,6 +7,8 @@
 #include <random>
 
 namespace {
+constexpr int OriginateOffset = 24;
+constexpr int ReceiveOffset = 32;
 constexpr int TransmitFractionOffset = 44;
 
 // htons without a platform header.
@@ -39,6 +41,24 @@ void WriteWord(uint8_t* p, uint32_t value)
     for (int i = 0; i < 4; ++i)
         p[i] = static_cast<uint8_t>(value >> (24 - 8 * i));
 }
+
+// Exactly as given: the server finds the answer it names by every bit.
+void WriteTimestamp(uint8_t* p, const NtpTimestamp& t)
+{
+    WriteWord(p, t.Seconds);
+    WriteWord(p + 4, t.Fraction);
+}
+
+bool IsSet(const NtpTimestamp& t) { return t.Seconds != 0 || t.Fraction != 0; }
+
+// A send that another address of the same host may get through: no route to
+// the address's network, or no such network here (an IPv6-only or IPv4-only
+// machine).
+bool IsUnreachable(int error)
+{
+    return error == WsaError::NetUnreachable || error == WsaError::HostUnreachable ||
+           error == WsaError::AddressNotAvail || error == WsaError::AddressFamily;
+}
 } // namespace
 
 bool NtpExchange::ReadADatagram() const
@@ -47,21 +67,40 @@ bool NtpExchange::ReadADatagram() const
            outcome == ExchangeOutcome::ClosedPort || outcome == ExchangeOutcome::ReceiveFailed;
 }
 
+namespace {
+bool EchoesTheRequest(const NtpExchange& sent, const NtpTimestamp& originate)
+{
+    return originate == sent.requestTransmit || (IsSet(sent.requestReceive) && originate == sent.requestReceive);
+}
+} // namespace
+
 bool EchoesTheRequest(const NtpExchange& sent, const std::vector<uint8_t>& answer)
 {
-    return answer.size() >= NtpHeaderSize && CNtpMsg(answer.data()).m_originate == sent.requestTransmit;
+    return answer.size() >= NtpHeaderSize && EchoesTheRequest(sent, CNtpMsg(answer.data()).m_originate);
 }
 
-bool AnswersTheRequest(const NtpExchange& e) { return e.Answered() && e.reply.m_originate == e.requestTransmit; }
+bool AnswersTheRequest(const NtpExchange& e) { return e.Answered() && EchoesTheRequest(e, e.reply.m_originate); }
+
+ExchangeTimes MeasuredTimes(const NtpExchange& e)
+{
+    if (e.mode == ExchangeMode::Interleaved) {
+        ExchangeTimes times = e.previous;
+        times.t3 = e.reply.m_transmit;
+        return times;
+    }
+    return ExchangeTimes{e.sentAt, e.reply.m_receive, e.reply.m_transmit, e.arrivedAt, e.sentSource, e.arrivalSource};
+}
 
 double ClockOffsetSeconds(const NtpExchange& e)
 {
-    return (NtpSecondsBetween(e.reply.m_receive, e.sentAt) + NtpSecondsBetween(e.reply.m_transmit, e.arrivedAt)) / 2;
+    const ExchangeTimes t = MeasuredTimes(e);
+    return (NtpSecondsBetween(t.t2, t.t1) + NtpSecondsBetween(t.t3, t.t4)) / 2;
 }
 
 double RoundTripSeconds(const NtpExchange& e)
 {
-    return NtpSecondsBetween(e.arrivedAt, e.sentAt) - NtpSecondsBetween(e.reply.m_transmit, e.reply.m_receive);
+    const ExchangeTimes t = MeasuredTimes(e);
+    return NtpSecondsBetween(t.t4, t.t1) - NtpSecondsBetween(t.t3, t.t2);
 }
 
 double RootDistanceSeconds(const NtpExchange& e)
@@ -190,6 +229,13 @@ int CExchangeEngine::Send(SocketHandle socket, const SockAddrIn& server, const C
         const NtpTimestamp transmit = WithRandomSubMillisecond(request.m_transmit, SecretRandom());
         WriteWord(&datagram[TransmitFractionOffset], transmit.Fraction);
     }
+    if (IsSet(request.m_originate)) {
+        // Interleaved form: a receive field no one can guess, never the
+        // transmit field, for the server to echo.
+        WriteTimestamp(&datagram[OriginateOffset], request.m_originate);
+        WriteTimestamp(&datagram[ReceiveOffset], NtpTimestamp{SecretRandom() | 1u, SecretRandom()});
+        exchange.requestReceive = CNtpMsg(datagram.data()).m_receive;
+    }
     if (options.seal)
         options.seal(datagram);
     exchange.requestTransmit = CNtpMsg(datagram.data()).m_transmit;
@@ -200,12 +246,37 @@ int CExchangeEngine::Send(SocketHandle socket, const SockAddrIn& server, const C
     if (!options.sharedSocket)
         m_sockets.DiscardPending(socket);
     exchange.sentAt = PreciseTime(m_clock.Now());
-    const int sent = m_sockets.SendTo(socket, datagram.data(), static_cast<int>(datagram.size()), server);
+    int sent = m_sockets.SendTo(socket, datagram.data(), static_cast<int>(datagram.size()), server);
     if (sent < 0) {
-        exchange.outcome = ExchangeOutcome::SendFailed;
         exchange.error = m_sockets.LastError();
+        if (IsUnreachable(exchange.error))
+            sent = SendElsewhere(socket, datagram, exchange);
     }
+    if (sent < 0)
+        exchange.outcome = ExchangeOutcome::SendFailed;
+    else
+        exchange.error = 0;
     return sent;
+}
+
+int CExchangeEngine::SendElsewhere(SocketHandle socket, const std::vector<uint8_t>& datagram, NtpExchange& exchange)
+{
+    // An address typed as such is its own only address.
+    const bool typed = exchange.host.find(':') != std::string::npos || m_sockets.InetAddr(exchange.host) != InaddrNone;
+    std::vector<SockAddrIn> addresses;
+    if (exchange.host.empty() || typed || !m_sockets.ResolveAll(exchange.host, addresses))
+        return -1;
+    for (SockAddrIn address : addresses) {
+        address.port = exchange.server.port;
+        if (address.family == exchange.server.family && address.SameEndpoint(exchange.server))
+            continue;
+        const int sent = m_sockets.SendTo(socket, datagram.data(), static_cast<int>(datagram.size()), address);
+        if (sent >= 0) {
+            exchange.server = address;
+            return sent;
+        }
+    }
+    return -1;
 }
 
 bool CExchangeEngine::Receive(SocketHandle socket, const ExchangeOptions& options, NtpExchange& exchange)
@@ -230,8 +301,10 @@ bool CExchangeEngine::Receive(SocketHandle socket, const ExchangeOptions& option
             const bool vanished = got < 0 && error == WsaError::WouldBlock;
             if (!vanished && !IsFromElsewhere(from, exchange.server)) {
                 Finish(buffer, got, error, options, exchange);
-                if (exchange.outcome != ExchangeOutcome::NotRun)
+                if (exchange.outcome != ExchangeOutcome::NotRun) {
+                    TakeKernelTimes(socket, exchange);
                     return exchange.Answered();
+                }
             }
         }
         // A stream of strays must not stretch the wait past its end; a wait
@@ -273,27 +346,44 @@ void CExchangeEngine::Finish(const std::vector<uint8_t>& buffer, int got, int er
     exchange.outcome = ExchangeOutcome::Answered;
 }
 
+void CExchangeEngine::TakeKernelTimes(SocketHandle socket, NtpExchange& exchange)
+{
+    if (!exchange.ReadADatagram() || exchange.receivedBytes < 0)
+        return;
+    WallTime at;
+    if (m_sockets.SentTime(socket, at)) {
+        exchange.sentAt = PreciseTime(m_clock.FromSystemRealtime(at));
+        exchange.sentSource = TimeSource::Kernel;
+    }
+    if (m_sockets.ArrivalTime(socket, at)) {
+        exchange.arrivedAt = PreciseTime(m_clock.FromSystemRealtime(at));
+        exchange.arrivalSource = TimeSource::Kernel;
+    }
+}
+
 NtpExchange CExchangeEngine::Query(const std::string& serverText, const ExchangeOptions& options)
 {
     NtpExchange exchange;
     if (!Resolve(serverText, exchange))
         return exchange;
-    NtpExchange done = Query(exchange.server, options);
-    done.host = exchange.host;
-    done.port = exchange.port;
-    return done;
+    return Run(std::move(exchange), options);
 }
 
 NtpExchange CExchangeEngine::Query(const SockAddrIn& server, const ExchangeOptions& options)
 {
     NtpExchange exchange;
     exchange.server = server;
+    return Run(std::move(exchange), options);
+}
+
+NtpExchange CExchangeEngine::Run(NtpExchange exchange, const ExchangeOptions& options)
+{
     SocketHandle socket = OpenSocket(exchange);
     if (socket == InvalidSocket)
         return exchange;
     CNtpMsg request = NewRequest(options.zeroTransmit);
     request.m_version = options.version;
-    if (Send(socket, server, request, options, exchange) >= 0)
+    if (Send(socket, exchange.server, request, options, exchange) >= 0)
         Receive(socket, options, exchange);
     CloseSocket(socket);
     return exchange;

@@ -31,6 +31,21 @@ enum class ExchangeOutcome {
 
 struct NtpExchange;
 
+// Where a local time of an exchange was read: stamped by the kernel as the
+// datagram passed, or by the tool itself around the socket call.
+enum class TimeSource { User, Kernel };
+// Basic: the answer's transmit time is its own. Interleaved (RFC 9769): it is
+// the precise transmit time of the server's previous answer.
+enum class ExchangeMode { Basic, Interleaved };
+
+// The four times an offset and a round trip come from, and where the two
+// local ones were read.
+struct ExchangeTimes {
+    NtpTimestamp t1, t2, t3, t4;
+    TimeSource t1Source = TimeSource::User;
+    TimeSource t4Source = TimeSource::User;
+};
+
 struct ExchangeOptions {
     bool authenticator = false; // the 68-byte request, and a 52-byte answer expected
     bool zeroTransmit = false;  // the SNTP variant: no Transmit Timestamp in the request
@@ -63,13 +78,23 @@ struct NtpExchange {
     std::vector<uint8_t> request;
     NtpTimestamp requestTransmit;
     NtpTimestamp sentAt;
+    TimeSource sentSource = TimeSource::User;
+    // The random Receive Timestamp of a request in interleaved form (one
+    // whose Originate Timestamp names an earlier answer), which an
+    // interleaved answer echoes; zero in basic form.
+    NtpTimestamp requestReceive;
     // The answer as read, its size (or -1 after a read error), the size
     // asked for, and the precise local UTC time of its arrival (T4).
     std::vector<uint8_t> answer;
     int receivedBytes = 0;
     int expectedBytes = NtpHeaderSize;
     NtpTimestamp arrivedAt;
+    TimeSource arrivalSource = TimeSource::User;
     CNtpMsg reply{NtpTimestamp{}}; // decoded when answered
+    // Interleaved: the figures are those of the exchange before, whose times
+    // are kept here, completed by this answer's transmit time.
+    ExchangeMode mode = ExchangeMode::Basic;
+    ExchangeTimes previous;
     // The last datagram from the server that `accept` turned down.
     std::vector<uint8_t> rejected;
 
@@ -79,12 +104,16 @@ struct NtpExchange {
 };
 
 // Whether the answer's Originate Timestamp is the request's Transmit
-// Timestamp: only then is it the answer to this request and not some other.
+// Timestamp (or, in interleaved form, its Receive Timestamp): only then is it
+// the answer to this request and not some other.
 bool EchoesTheRequest(const NtpExchange& sent, const std::vector<uint8_t>& answer);
 bool AnswersTheRequest(const NtpExchange& exchange);
 
-// ((T2 - T1) + (T3 - T4)) / 2 and (T4 - T1) - (T3 - T2), in seconds, from the
-// precise send and arrival times and the answer's receive and transmit times.
+// T1 to T4: the precise send and arrival times and the answer's receive and
+// transmit times; in interleaved mode the previous exchange's with this
+// answer's transmit time.
+ExchangeTimes MeasuredTimes(const NtpExchange& exchange);
+// ((T2 - T1) + (T3 - T4)) / 2 and (T4 - T1) - (T3 - T2), in seconds.
 double ClockOffsetSeconds(const NtpExchange& exchange);
 double RoundTripSeconds(const NtpExchange& exchange);
 // How far a clock set from this answer may be from the server's reference:
@@ -104,6 +133,12 @@ std::string MeasurementText(const NtpExchange& exchange);
 // Whether the exchange brought an answer to this request from a server
 // whose time can be trusted: the rules the clock is set by.
 bool IsTrustedAnswer(const NtpExchange& exchange);
+// Why an answer is not to be trusted, "" when it is: not the answer to this
+// request, a server without time, or times that contradict each other.
+std::string UntrustedReason(const NtpExchange& exchange);
+// "kernel" or "user"; "basic" or "interleaved".
+const char* TimeSourceName(TimeSource source);
+const char* ExchangeModeName(ExchangeMode mode);
 
 class CExchangeEngine {
 public:
@@ -134,7 +169,9 @@ public:
     // Sends `request` to `server`, starting a new exchange in `exchange`
     // (whom it names is kept). The bytes below the millisecond of the
     // transmit time are random, so that only the server that got the request
-    // can echo it back. The byte count, or -1 with the outcome SendFailed.
+    // can echo it back. Where the network of `server` cannot be reached, the
+    // host's next address in the resolver's order is tried, and becomes the
+    // exchange's server. The byte count, or -1 with the outcome SendFailed.
     int Send(SocketHandle socket, const SockAddrIn& server, const CNtpMsg& request,
              const ExchangeOptions& options, NtpExchange& exchange);
     // Waits up to the options' time-out for the server's answer to what Send
@@ -160,8 +197,16 @@ private:
     // Host and port of the parsed text into `exchange`; false with NoHost or InvalidPort.
     static bool TakeServerText(const ServerText& parsed, NtpExchange& exchange);
     bool FindAddress(const std::string& host, bool ipv6Literal, SockAddrIn& server);
+    // The datagram to the exchange's host at an address other than its
+    // server's; the byte count, or -1 when none could be sent to.
+    int SendElsewhere(SocketHandle socket, const std::vector<uint8_t>& datagram, NtpExchange& exchange);
+    // The exchange from its server on a port of its own.
+    NtpExchange Run(NtpExchange exchange, const ExchangeOptions& options);
     void Finish(const std::vector<uint8_t>& buffer, int got, int error, const ExchangeOptions& options,
                 NtpExchange& exchange);
+    // The kernel's times of the request leaving and the datagram read
+    // arriving, where it stamped them, in place of the readings around the calls.
+    void TakeKernelTimes(SocketHandle socket, NtpExchange& exchange);
 
     ISocketLayer& m_sockets;
     IClock& m_clock;

@@ -2,6 +2,9 @@
 #include "query/ClockSetting.h"
 #include "query/Exchange.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 // The text that follows the number in a "*receive error no." line: the
 // meaning of a Windows Sockets error code, or "" for codes outside the table.
@@ -49,14 +52,69 @@ std::string BindFailureText(int port, int error)
     return Format("--Could not bind to port %i. (%i)", port, error);
 }
 
-bool IsTrustedAnswer(const NtpExchange& e)
+namespace {
+// What the tool's own readings add to the server's precision: the kernel's
+// and the clock's resolution are finer, a microsecond covers both.
+constexpr double LocalPrecisionSeconds = 1e-6;
+// A precision claimed coarser than a second is taken as a second: a server
+// cannot make any time consistent by claiming to resolve nothing.
+constexpr int CoarsestPrecision = 0;
+
+std::string HeaderReason(const NtpExchange& e)
 {
-    return e.Answered() && UnsoundAnswerReason(e.reply, e.requestTransmit).empty();
+    const bool interleaved = e.mode == ExchangeMode::Interleaved;
+    return UnsoundAnswerReason(e.reply, interleaved ? e.requestReceive : e.requestTransmit);
 }
+
+// A server that claims to have held the request longer than the whole round
+// trip took, beyond what the two sides' clocks resolve.
+std::string InconsistentTimesReason(const NtpExchange& e)
+{
+    const ExchangeTimes t = MeasuredTimes(e);
+    const double held = NtpSecondsBetween(t.t3, t.t2);
+    const double roundTrip = NtpSecondsBetween(t.t4, t.t1);
+    const double precision = std::ldexp(1.0, std::min<int>(e.reply.m_precision, CoarsestPrecision));
+    if (held - roundTrip <= precision + LocalPrecisionSeconds)
+        return "";
+    return "inconsistent timestamps: the server held the request longer than the whole round trip took";
+}
+
+// Says which local times were not the kernel's.
+const char* TimestampNote(const ExchangeTimes& t)
+{
+    const bool userT1 = t.t1Source == TimeSource::User;
+    const bool userT4 = t.t4Source == TimeSource::User;
+    if (userT1 && userT4)
+        return " (user-space timestamps)";
+    if (userT1)
+        return " (user-space T1)";
+    return userT4 ? " (user-space T4)" : "";
+}
+} // namespace
+
+std::string UntrustedReason(const NtpExchange& e)
+{
+    if (!e.Answered())
+        return "no answer";
+    const std::string reason = HeaderReason(e);
+    return reason.empty() ? InconsistentTimesReason(e) : reason;
+}
+
+bool IsTrustedAnswer(const NtpExchange& e) { return e.Answered() && UntrustedReason(e).empty(); }
 
 std::string MeasurementText(const NtpExchange& e)
 {
-    if (!IsTrustedAnswer(e))
+    if (!e.Answered() || !HeaderReason(e).empty())
         return "";
-    return Format("Offset %+.3f ms, round trip %.3f ms", ClockOffsetSeconds(e) * 1000, RoundTripSeconds(e) * 1000);
+    std::string inconsistent = InconsistentTimesReason(e);
+    if (!inconsistent.empty()) {
+        inconsistent[0] = 'I';
+        return inconsistent;
+    }
+    return Format("Offset %+.3f ms, round trip %.3f ms%s", ClockOffsetSeconds(e) * 1000, RoundTripSeconds(e) * 1000,
+                  TimestampNote(MeasuredTimes(e)));
 }
+
+const char* TimeSourceName(TimeSource source) { return source == TimeSource::Kernel ? "kernel" : "user"; }
+
+const char* ExchangeModeName(ExchangeMode mode) { return mode == ExchangeMode::Interleaved ? "interleaved" : "basic"; }

@@ -52,7 +52,10 @@ void CTikkaraDlg::OnSendFromPort123()
 
 int CTikkaraDlg::SendRequest(const CNtpMsg& request)
 {
-    return m_engine.Send(m_socket, m_serverAddress, request, CurrentOptions(0), m_exchange);
+    const int sent = m_engine.Send(m_socket, m_serverAddress, request, CurrentOptions(0), m_exchange);
+    if (sent >= 0)
+        m_serverAddress = m_exchange.server; // another address of the name, where the first was unreachable
+    return sent;
 }
 
 bool CTikkaraDlg::ReceiveReply(CNtpMsg& reply, int timeoutSeconds, bool logErrors)
@@ -70,6 +73,6 @@ bool CTikkaraDlg::ReceiveReply(CNtpMsg& reply, int timeoutSeconds, bool logError
     }
     reply = m_exchange.reply;
     if (m_window.IsChecked(IDC_SET_TIME))
-        SetClockFromReply(reply, m_exchange.requestTransmit, logErrors);
+        SetClockFromReply(m_exchange, logErrors);
     return true;
 }

@@ -41,7 +41,7 @@ void CTikkaraDlg::SetClockFromNts()
     const std::string refusal = NtsClockRefusal(m_ntsCheck);
     if (refusal.empty()) {
         const NtpExchange& answer = *NtsClockAnswer(m_ntsCheck);
-        SetClockFromReply(answer.reply, answer.requestTransmit, true);
+        SetClockFromReply(answer, true);
         return;
     }
     m_clockSetting.asked = true;

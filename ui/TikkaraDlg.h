@@ -25,6 +25,7 @@
 // It reaches the outside only through the window, the sockets and the clock.
 // Member definitions live with their subsystem: ui/ (set-up, controls, log),
 // query/ (address, transport, summary, clock, query), jitter/ (monitor, CSV).
+class CInterleavedPolls;
 class CTikkaraDlg {
 public:
     CTikkaraDlg(IWindow& window, ISocketLayer& sockets = PosixSockets(), IClock& clock = SystemClock(),
@@ -74,7 +75,7 @@ public:
     // Result summary.
     std::string FormatResultBox(const CNtpMsg& reply) const;
     // System clock.
-    void SetClockFromReply(const CNtpMsg& reply, const NtpTimestamp& requestTransmit, bool logErrors);
+    void SetClockFromReply(const NtpExchange& answer, bool logErrors);
     // The NTS check behind "&Go" while "Secure (&NTS)" is checked.
     void OnNtsQuery();
     // Certificate files trusted by the NTS check besides the system's store.
@@ -85,6 +86,8 @@ public:
     // What the last query or poll found, for the front ends: the exchange,
     // whether the clock was to be set and was, and the last bind failure.
     const NtpExchange& LastExchange() const { return m_exchange; }
+    // A monitor run's interleaved polls settle the poll just made.
+    void SettleInterleaved(CInterleavedPolls& polls);
     struct ClockSetting {
         bool asked = false;
         bool set = false;

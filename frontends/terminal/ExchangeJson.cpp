@@ -1,6 +1,5 @@
 #include "frontends/terminal/ExchangeJson.h"
 
-#include "query/ClockSetting.h"
 #include "query/ResultSummary.h"
 
 #include <cstdio>
@@ -31,7 +30,8 @@ nlohmann::json AnswerJson(const NtpExchange& exchange)
 {
     const CNtpMsg& reply = exchange.reply;
     const std::string refId = reply.GetRefIdText();
-    const std::string untrusted = UnsoundAnswerReason(reply, exchange.requestTransmit);
+    const std::string untrusted = UntrustedReason(exchange);
+    const ExchangeTimes times = MeasuredTimes(exchange);
     auto trusted = [&](double seconds) { return IsTrustedAnswer(exchange) ? nlohmann::json(seconds * 1000) : nlohmann::json(); };
     return {
         {"leap", reply.m_leap},
@@ -55,6 +55,9 @@ nlohmann::json AnswerJson(const NtpExchange& exchange)
         {"untrusted_reason", untrusted.empty() ? nlohmann::json() : nlohmann::json(untrusted)},
         {"offset_ms", trusted(ClockOffsetSeconds(exchange))},
         {"delay_ms", trusted(RoundTripSeconds(exchange))},
+        {"t1_source", TimeSourceName(times.t1Source)},
+        {"t4_source", TimeSourceName(times.t4Source)},
+        {"exchange_mode", ExchangeModeName(exchange.mode)},
         {"offset_ms_formula", "((T2 - T1) + (T3 - T4)) / 2"},
         {"delay_ms_formula", "(T4 - T1) - (T3 - T2)"},
         {"formula_terms", "T1 sent_timestamp_t1, T2 receive_timestamp, "

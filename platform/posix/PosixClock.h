@@ -24,6 +24,7 @@ public:
     explicit CPosixClock(ClockSetters setters = SystemClockSetters()) : m_setters(setters) {}
 
     WallTime Now() override;
+    WallTime FromSystemRealtime(const WallTime& kernel) override { return kernel; }
     int64_t MonotonicMicroseconds() override;
     bool SetSystemTime(const SystemTime& utc, std::string& reason) override;
     uint32_t GetTickCount() override;

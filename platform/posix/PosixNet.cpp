@@ -1,10 +1,13 @@
 #include "platform/Net.h"
 #include "platform/posix/AddressChoice.h"
+#include "platform/posix/KernelTimestamps.h"
 #include "platform/posix/WsaErrno.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,6 +17,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -84,26 +88,15 @@ SockAddrIn FromSockaddr(const sockaddr_storage& storage)
     return a;
 }
 
-// The queued ICMP reports that IP_RECVERR collects; left there they would
-// keep the socket readable while every read says "would block".
-void DrainErrorQueue(int fd)
-{
-    char control[512];
-    for (int n = 0; n < MaxDrained; ++n) {
-        msghdr msg{};
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        if (::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
-            return;
-    }
-}
-
 // Datagrams read from the kernel in one batch and not yet handed out.
 struct Batch {
     struct Slot {
         uint8_t bytes[SlotSize];
         int length; // the datagram's real length
         sockaddr_storage peer;
+        alignas(cmsghdr) uint8_t control[StampControlBytes];
+        bool stamped;
+        WallTime arrival; // the kernel's receive time, when stamped
     };
     Slot slots[BatchSize];
     int count = 0;
@@ -111,10 +104,57 @@ struct Batch {
     bool Empty() const { return next >= count; }
 };
 
+// A time the kernel stamped, if it did.
+struct Stamp {
+    bool taken = false;
+    WallTime at;
+};
+
 struct SocketState {
     bool dualStack = false;
     std::unique_ptr<Batch> batch = std::make_unique<Batch>();
+    uint32_t sends = 0;  // datagrams sent: the kernel numbers their stamps alike
+    Stamp sent;          // of the datagram sent last
+    Stamp arrival;       // of the datagram read last
+    // An ICMP report taken off the error queue while looking for a stamp:
+    // the kernel forgets it then, so the next read reports it.
+    int pendingError = 0;
 };
+
+// Reads the error queue: the last send's stamp into `state`, older stamps
+// dropped, and an ICMP report kept for the next read unless that read has
+// reported it already (`reported`).
+void ReadErrorQueue(int fd, SocketState& state, bool reported)
+{
+    for (int n = 0; n < MaxDrained; ++n) {
+        alignas(cmsghdr) uint8_t control[StampControlBytes];
+        msghdr message{};
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        if (::recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+            return;
+        const ErrorQueueEntry entry = ClassifyErrorQueueEntry(message);
+        if (entry.kind == ErrorQueueEntry::Kind::TransmitStamp && entry.key == state.sends - 1)
+            state.sent = Stamp{true, entry.at};
+        else if (entry.kind == ErrorQueueEntry::Kind::Report && !reported && state.pendingError == 0)
+            state.pendingError = entry.error;
+    }
+}
+
+// The socket's error left by the kernel (SO_ERROR reads and clears it).
+int TakeSocketError(int fd)
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 ? error : 0;
+}
+
+int64_t MonotonicMicroseconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
 
 class CPosixSockets : public ISocketLayer {
 public:
@@ -126,6 +166,8 @@ public:
     int SendTo(SocketHandle s, const uint8_t* data, int length, const SockAddrIn& to) override;
     int WaitReadable(SocketHandle s, int64_t timeoutMicroseconds) override;
     int RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockAddrIn* from) override;
+    bool SentTime(SocketHandle s, WallTime& at) override;
+    bool ArrivalTime(SocketHandle s, WallTime& at) override;
     void DiscardPending(SocketHandle s) override;
     void Close(SocketHandle s) override;
     int LastError() override { return t_lastError; }
@@ -141,8 +183,10 @@ private:
     SocketState* StateOf(SocketHandle s);
     // Reads the next batch into an empty `batch`; false with the error set
     // when the kernel has nothing or fails.
-    static bool Refill(int fd, Batch& batch);
-    static int ReadDirect(int fd, uint8_t* buffer, int capacity, SockAddrIn* from);
+    static bool Refill(int fd, SocketState& state);
+    static int ReadDirect(int fd, SocketState& state, uint8_t* buffer, int capacity, SockAddrIn* from);
+    // A failed read: the error, with the error queue read behind it.
+    static int FailRead(int fd, SocketState& state, int error);
 
     std::mutex m_mutex;
     std::map<SocketHandle, SocketState> m_open;
@@ -180,6 +224,8 @@ SocketHandle CPosixSockets::CreateUdpSocket()
     // port is closed, and the wait would run to its time-out.
     ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBufferBytes, sizeof ReceiveBufferBytes);
+    // Without stamps every time is read in user space instead.
+    EnableKernelTimestamps(fd);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_open[fd].dualStack = dualStack;
     return fd;
@@ -207,7 +253,7 @@ int CPosixSockets::Bind(SocketHandle s, uint16_t port)
 
 int CPosixSockets::SendTo(SocketHandle s, const uint8_t* data, int length, const SockAddrIn& to)
 {
-    const SocketState* state = StateOf(s);
+    SocketState* state = StateOf(s);
     if (state == nullptr)
         return -1;
     if (length < 0)
@@ -229,34 +275,45 @@ int CPosixSockets::SendTo(SocketHandle s, const uint8_t* data, int length, const
     }
     if (sent < 0)
         return FailDatagram(errno);
+    ++state->sends;
+    state->sent = Stamp{};
     return static_cast<int>(sent);
 }
 
 int CPosixSockets::WaitReadable(SocketHandle s, int64_t timeoutMicroseconds)
 {
-    const SocketState* state = StateOf(s);
+    SocketState* state = StateOf(s);
     if (state == nullptr)
         return -1;
-    if (!state->batch->Empty())
-        return 1;
-    const int64_t us = timeoutMicroseconds < 0 ? 0 : timeoutMicroseconds;
-    const timespec wait{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
-    pollfd entry{s, POLLIN, 0};
-    const int ready = ::ppoll(&entry, 1, &wait, nullptr);
-    if (ready < 0 && errno == EINTR)
-        return 0; // the caller's deadline says whether to wait on
-    if (ready < 0)
-        return Fail(WsaErrorFromErrno(errno));
-    if (ready == 0)
-        return 0;
-    if (entry.revents & POLLNVAL)
-        return Fail(NotSocket);
-    // A pending error counts as readable, as with select(): the read reports it.
-    return 1;
+    const int64_t deadline = MonotonicMicroseconds() + std::max<int64_t>(timeoutMicroseconds, 0);
+    for (;;) {
+        if (!state->batch->Empty() || state->pendingError != 0)
+            return 1;
+        const int64_t us = std::max<int64_t>(deadline - MonotonicMicroseconds(), 0);
+        const timespec wait{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
+        pollfd entry{s, POLLIN, 0};
+        const int ready = ::ppoll(&entry, 1, &wait, nullptr);
+        if (ready < 0 && errno == EINTR)
+            return 0; // the caller's deadline says whether to wait on
+        if (ready < 0)
+            return Fail(WsaErrorFromErrno(errno));
+        if (ready == 0)
+            return 0;
+        if (entry.revents & POLLNVAL)
+            return Fail(NotSocket);
+        if (entry.revents & POLLIN)
+            return 1;
+        // Only the error queue: a transmit stamp is no reason to wake the
+        // caller, a report or an error of the socket is one the read gives.
+        ReadErrorQueue(s, *state, false);
+        if (state->pendingError == 0)
+            state->pendingError = TakeSocketError(s);
+    }
 }
 
-bool CPosixSockets::Refill(int fd, Batch& batch)
+bool CPosixSockets::Refill(int fd, SocketState& state)
 {
+    Batch& batch = *state.batch;
     mmsghdr messages[BatchSize]{};
     iovec vectors[BatchSize];
     for (int i = 0; i < BatchSize; ++i) {
@@ -265,37 +322,55 @@ bool CPosixSockets::Refill(int fd, Batch& batch)
         messages[i].msg_hdr.msg_iovlen = 1;
         messages[i].msg_hdr.msg_name = &batch.slots[i].peer;
         messages[i].msg_hdr.msg_namelen = sizeof batch.slots[i].peer;
+        messages[i].msg_hdr.msg_control = batch.slots[i].control;
+        messages[i].msg_hdr.msg_controllen = sizeof batch.slots[i].control;
     }
     // MSG_TRUNC: each length is the datagram's real one, so a longer one is
     // seen instead of being cut. A failure after the first datagram stays
     // pending for the next call.
     const int count = ::recvmmsg(fd, messages, BatchSize, MSG_TRUNC | MSG_DONTWAIT, nullptr);
     if (count <= 0) {
-        const int error = count < 0 ? errno : EWOULDBLOCK;
-        // A report read as an error leaves its copy in the error queue, and
-        // a queued report keeps the socket readable while reads would block.
-        DrainErrorQueue(fd);
-        FailDatagram(error);
+        FailRead(fd, state, count < 0 ? errno : EWOULDBLOCK);
         return false;
     }
-    for (int i = 0; i < count; ++i)
-        batch.slots[i].length = static_cast<int>(messages[i].msg_len);
+    for (int i = 0; i < count; ++i) {
+        Batch::Slot& slot = batch.slots[i];
+        slot.length = static_cast<int>(messages[i].msg_len);
+        slot.stamped = ReceiveStamp(messages[i].msg_hdr, slot.arrival);
+    }
     batch.count = count;
     batch.next = 0;
     return true;
 }
 
-int CPosixSockets::ReadDirect(int fd, uint8_t* buffer, int capacity, SockAddrIn* from)
+// A report read as an error leaves its copy in the error queue, and a
+// queued report keeps the socket readable while reads would block; a
+// stamp queued there is kept.
+int CPosixSockets::FailRead(int fd, SocketState& state, int error)
+{
+    const bool reported = error != EAGAIN && error != EWOULDBLOCK;
+    ReadErrorQueue(fd, state, reported);
+    if (!reported && state.pendingError != 0)
+        error = std::exchange(state.pendingError, 0);
+    return FailDatagram(error);
+}
+
+int CPosixSockets::ReadDirect(int fd, SocketState& state, uint8_t* buffer, int capacity, SockAddrIn* from)
 {
     sockaddr_storage peer{};
-    socklen_t peerLength = sizeof peer;
-    const ssize_t length = ::recvfrom(fd, buffer, static_cast<size_t>(capacity), MSG_TRUNC | MSG_DONTWAIT,
-                                      reinterpret_cast<sockaddr*>(&peer), &peerLength);
-    if (length < 0) {
-        const int error = errno;
-        DrainErrorQueue(fd);
-        return FailDatagram(error);
-    }
+    iovec vector{buffer, static_cast<size_t>(capacity)};
+    alignas(cmsghdr) uint8_t control[StampControlBytes];
+    msghdr message{};
+    message.msg_name = &peer;
+    message.msg_namelen = sizeof peer;
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t length = ::recvmsg(fd, &message, MSG_TRUNC | MSG_DONTWAIT);
+    if (length < 0)
+        return FailRead(fd, state, errno);
+    state.arrival.taken = ReceiveStamp(message, state.arrival.at);
     if (from != nullptr)
         *from = FromSockaddr(peer);
     if (length > capacity)
@@ -310,13 +385,17 @@ int CPosixSockets::RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockA
         return -1;
     if (capacity < 0)
         return Fail(WsaError::Invalid);
+    state->arrival = Stamp{};
+    if (state->pendingError != 0)
+        return FailDatagram(std::exchange(state->pendingError, 0));
     Batch& batch = *state->batch;
     if (batch.Empty() && capacity > SlotSize)
-        return ReadDirect(s, buffer, capacity, from);
+        return ReadDirect(s, *state, buffer, capacity, from);
     // Never blocks: a readiness that vanished must not hold the caller for ever.
-    if (batch.Empty() && !Refill(s, batch))
+    if (batch.Empty() && !Refill(s, *state))
         return -1;
     const Batch::Slot& slot = batch.slots[batch.next++];
+    state->arrival = Stamp{slot.stamped, slot.arrival};
     // A consumed datagram names its sender, also when it was too long.
     if (from != nullptr)
         *from = FromSockaddr(slot.peer);
@@ -325,6 +404,26 @@ int CPosixSockets::RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockA
         return Fail(WsaError::MessageSize);
     std::memcpy(buffer, slot.bytes, static_cast<size_t>(slot.length));
     return slot.length;
+}
+
+bool CPosixSockets::SentTime(SocketHandle s, WallTime& at)
+{
+    SocketState* state = StateOf(s);
+    if (state == nullptr)
+        return false;
+    if (!state->sent.taken)
+        ReadErrorQueue(s, *state, false);
+    at = state->sent.at;
+    return state->sent.taken;
+}
+
+bool CPosixSockets::ArrivalTime(SocketHandle s, WallTime& at)
+{
+    const SocketState* state = StateOf(s);
+    if (state == nullptr)
+        return false;
+    at = state->arrival.at;
+    return state->arrival.taken;
 }
 
 void CPosixSockets::DiscardPending(SocketHandle s)
@@ -337,11 +436,13 @@ void CPosixSockets::DiscardPending(SocketHandle s)
     // Every error but "would block" is a report read out of the queue; the
     // datagrams behind it still wait.
     for (int n = 0; n < MaxDrained / BatchSize; ++n) {
-        if (!Refill(s, batch) && t_lastError == WsaError::WouldBlock)
+        if (!Refill(s, *state) && t_lastError == WsaError::WouldBlock)
             break;
         batch.next = batch.count;
     }
-    DrainErrorQueue(s);
+    // What was pending belongs to exchanges that are over.
+    ReadErrorQueue(s, *state, true);
+    state->pendingError = 0;
 }
 
 void CPosixSockets::Close(SocketHandle s)

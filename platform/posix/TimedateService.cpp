@@ -7,6 +7,9 @@ namespace {
 constexpr const char* Service = "org.freedesktop.timedate1";
 constexpr const char* Object = "/org/freedesktop/timedate1";
 constexpr const char* Interface = "org.freedesktop.timedate1";
+// The call waits while the password prompt is up: sd-bus's default of 25 s
+// would give up on an operator still typing.
+constexpr uint64_t PromptTimeoutUsec = 120ull * 1000000;
 
 std::string ErrorText(const sd_bus_error& error, int result)
 {
@@ -31,12 +34,17 @@ bool SetTimeThroughService(int64_t usecUtc, std::string& reason)
     // Lets the service show the password prompt instead of refusing outright.
     sd_bus_set_allow_interactive_authorization(bus, 1);
     sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* call = nullptr;
     const int relative = 0;
     const int interactive = 1;
-    result = sd_bus_call_method(bus, Service, Object, Interface, "SetTime", &error, nullptr, "xbb", usecUtc,
-                                relative, interactive);
+    result = sd_bus_message_new_method_call(bus, &call, Service, Object, Interface, "SetTime");
+    if (result >= 0)
+        result = sd_bus_message_append(call, "xbb", usecUtc, relative, interactive);
+    if (result >= 0)
+        result = sd_bus_call(bus, call, PromptTimeoutUsec, &error, nullptr);
     if (result < 0)
         reason = ErrorText(error, result);
+    sd_bus_message_unref(call);
     sd_bus_error_free(&error);
     sd_bus_flush_close_unref(bus);
     return result >= 0;

@@ -24,11 +24,13 @@ protected:
     // A sound answer to the request sent with the transmit time `request`.
     std::vector<SystemTime> SetFrom(uint32_t seconds, uint32_t fraction, NtpTimestamp request = {NewYear2024, 7})
     {
-        CNtpMsg reply;
-        reply.m_stratum = 1;
-        reply.m_originate = request;
-        reply.m_transmit = NtpTimestamp{seconds, fraction};
-        dialog.SetClockFromReply(reply, request, true);
+        NtpExchange answer;
+        answer.outcome = ExchangeOutcome::Answered;
+        answer.requestTransmit = answer.sentAt = request;
+        answer.reply.m_stratum = 1;
+        answer.reply.m_originate = request;
+        answer.reply.m_receive = answer.reply.m_transmit = answer.arrivedAt = NtpTimestamp{seconds, fraction};
+        dialog.SetClockFromReply(answer, true);
         return clock.Settings();
     }
 };
@@ -95,6 +97,8 @@ const UnsoundAnswer UnsoundAnswers[] = {
     {"OtherOriginate", [](CNtpMsg& a) { a.m_originate.Fraction ^= 1; },
      "Originate Timestamp is not this request's Transmit Timestamp"},
     {"NoTransmitTime", [](CNtpMsg& a) { a.m_transmit.Seconds = 0; }, "no Transmit Timestamp in the answer"},
+    {"HeldLongerThanTheRoundTrip", [](CNtpMsg& a) { a.m_transmit.Seconds += 10; },
+     "inconsistent timestamps: the server held the request longer than the whole round trip took"},
 };
 
 class ClockTrustTest : public ::testing::TestWithParam<UnsoundAnswer>, public DialogRig {

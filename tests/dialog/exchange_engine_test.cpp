@@ -131,6 +131,53 @@ TEST_F(EngineTest, AnAnswerCarriesPreciseTimesAndTheRequestCannotBeGuessed)
     EXPECT_EQ(MeasurementText(first).rfind("Offset ", 0), 0u) << MeasurementText(first);
 }
 
+// T1 and T4 as the kernel stamped them, each read in user space instead where
+// the layer hands out no stamp, on the clock's time base either way; the
+// status line says which were not the kernel's.
+struct SourcesCase {
+    const char* name;
+    bool stampSent;
+    bool stampArrival;
+    TimeSource t1;
+    TimeSource t4;
+    const char* note;
+};
+
+const SourcesCase Sources[] = {
+    {"Kernel", true, true, TimeSource::Kernel, TimeSource::Kernel, " ms"},
+    {"UserT1", false, true, TimeSource::User, TimeSource::Kernel, " ms (user-space T1)"},
+    {"UserT4", true, false, TimeSource::Kernel, TimeSource::User, " ms (user-space T4)"},
+    {"User", false, false, TimeSource::User, TimeSource::User, " ms (user-space timestamps)"},
+};
+
+class TimestampSourceTest : public ::testing::TestWithParam<SourcesCase>, public DialogRig {};
+
+TEST_P(TimestampSourceTest, KernelTimesWhereStampedOnTheClocksTimeBase)
+{
+    const SourcesCase& c = GetParam();
+    clock.SetWallTime(WallTime{1704067200, 0}); // 2024: far from the real clock
+    Responder server(Responder::NtpServer());
+    ASSERT_TRUE(Connect(server.ServerText()));
+    if (!c.stampSent)
+        sockets.FailNext(SocketCall::SentTime, 0, -1);
+    if (!c.stampArrival)
+        sockets.FailNext(SocketCall::ArrivalTime, 0, -1);
+    CNtpMsg reply;
+    ASSERT_TRUE(Exchange(reply));
+    const NtpExchange& e = dialog.LastExchange();
+    EXPECT_EQ(e.sentSource, c.t1);
+    EXPECT_EQ(e.arrivalSource, c.t4);
+    EXPECT_NEAR(NtpSecondsBetween(e.sentAt, e.requestTransmit), 0.0, 0.01);
+    const double wait = NtpSecondsBetween(e.arrivedAt, e.sentAt);
+    EXPECT_GT(wait, 0.0);
+    EXPECT_LT(wait, 0.5);
+    const std::string text = MeasurementText(e);
+    ASSERT_GE(text.size(), std::string(c.note).size()) << text;
+    EXPECT_EQ(text.substr(text.size() - std::string(c.note).size()), c.note) << text;
+}
+INSTANTIATE_TEST_SUITE_P(Cases, TimestampSourceTest, ::testing::ValuesIn(Sources),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // A socket that cannot be had is an outcome with the window's text, and
 // its start-up is released.
 TEST_F(EngineTest, SocketFailuresAreOutcomes)

@@ -296,6 +296,35 @@ TEST_F(QueryProcedureTest, AnswerFailuresEndTheQueryWithoutAReport)
     EXPECT_EQ(OpenSockets(), 0);
 }
 
+// A name of both families on a machine that reaches only one of them: the
+// first address cannot be sent to, the next one in the resolver's order
+// answers, and the report reads as for an answer from the first.
+TEST_F(QueryProcedureTest, NameWhoseFirstAddressIsUnreachableIsAskedAtItsNext)
+{
+    CUdpResponder server(CUdpResponder::NtpServer());
+    SockAddrIn unreachable;
+    unreachable.family = AddressFamilyIPv6;
+    unreachable.address6[0] = 0x20;
+    unreachable.address6[1] = 0x01; // 2001:db8::1
+    unreachable.address6[2] = 0x0d;
+    unreachable.address6[3] = 0xb8;
+    unreachable.address6[15] = 1;
+    rig.sockets.SetResolver([&](const std::string&, SockAddrIn& a) { return a = unreachable, true; });
+    rig.sockets.SetAllResolver([&](const std::string&, std::vector<SockAddrIn>& all) {
+        all = {unreachable, server.Endpoint()};
+        return true;
+    });
+    rig.sockets.FailNext(SocketCall::SendTo, WsaError::NetUnreachable);
+    const std::string text = "dual.example:" + std::to_string(server.Port());
+    Query(text);
+    EXPECT_EQ(window.LogText().rfind("Querying host " + text + " from random port\r\n\r\n+--Result", 0), 0u)
+        << window.LogText();
+    ASSERT_EQ(rig.sockets.Sends().size(), 2u);
+    EXPECT_TRUE(rig.sockets.Sends()[1].to.SameEndpoint(server.Endpoint()));
+    EXPECT_TRUE(dlg.LastExchange().server.SameEndpoint(server.Endpoint()));
+    EXPECT_EQ(dlg.LastExchange().error, 0);
+}
+
 TEST_F(QueryProcedureTest, SntpOptionZeroesTheTransmitTimestamp)
 {
     CUdpResponder server(CUdpResponder::NtpServer());

@@ -38,14 +38,16 @@ void FakeClock::SetWallTime(const WallTime& now)
     m_wallAheadNs = Nanoseconds(now) - Nanoseconds(RealClock().Now());
 }
 
-WallTime FakeClock::Now()
+WallTime FakeClock::Now() { return FromSystemRealtime(RealClock().Now()); }
+
+WallTime FakeClock::FromSystemRealtime(const WallTime& kernel)
 {
     int64_t ahead;
     {
         Lock l(m_mutex);
         ahead = m_wallAheadNs;
     }
-    const int64_t ns = Nanoseconds(RealClock().Now()) + ahead;
+    const int64_t ns = Nanoseconds(kernel) + ahead;
     return WallTime{ns / 1000000000, static_cast<uint32_t>(ns % 1000000000)};
 }
 

@@ -35,6 +35,7 @@ public:
 
     // IClock
     WallTime Now() override;
+    WallTime FromSystemRealtime(const WallTime& kernel) override;
     int64_t MonotonicMicroseconds() override;
     bool SetSystemTime(const SystemTime& utc, std::string& reason) override;
     uint32_t GetTickCount() override;

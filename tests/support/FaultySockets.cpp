@@ -16,6 +16,7 @@ void FaultySockets::FailNext(SocketCall call, int error, int times)
 
 void FaultySockets::Heal(SocketCall call) { Lock l(m_mutex); m_faults.erase(call); }
 void FaultySockets::SetResolver(AddressResolver resolver) { Lock l(m_mutex); m_resolver = std::move(resolver); }
+void FaultySockets::SetAllResolver(ListResolver resolver) { Lock l(m_mutex); m_allResolver = std::move(resolver); }
 
 void FaultySockets::SetResolver(Resolver resolver)
 {
@@ -115,6 +116,16 @@ int FaultySockets::RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockA
     return Enter(SocketCall::RecvFrom) ? -1 : m_real.RecvFrom(s, buffer, capacity, from);
 }
 
+bool FaultySockets::SentTime(SocketHandle s, WallTime& at)
+{
+    return !Enter(SocketCall::SentTime) && m_real.SentTime(s, at);
+}
+
+bool FaultySockets::ArrivalTime(SocketHandle s, WallTime& at)
+{
+    return !Enter(SocketCall::ArrivalTime) && m_real.ArrivalTime(s, at);
+}
+
 void FaultySockets::DiscardPending(SocketHandle s)
 {
     Enter(SocketCall::DiscardPending);
@@ -155,10 +166,12 @@ bool FaultySockets::Resolve(const std::string& host, SockAddrIn& address)
 
 bool FaultySockets::ResolveAll(const std::string& host, std::vector<SockAddrIn>& addresses)
 {
+    ListResolver resolver;
     {
         Lock l(m_mutex);
         m_lookedUp.push_back(host);
+        resolver = m_allResolver;
     }
     Enter(SocketCall::ResolveAll);
-    return m_real.ResolveAll(host, addresses);
+    return resolver ? resolver(host, addresses) : m_real.ResolveAll(host, addresses);
 }

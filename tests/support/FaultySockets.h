@@ -13,7 +13,7 @@
 
 enum class SocketCall {
     Startup, Cleanup, CreateUdpSocket, Bind, SendTo, WaitReadable, RecvFrom,
-    DiscardPending, Close, InetAddr, ParseIPv6, Resolve, ResolveAll,
+    SentTime, ArrivalTime, DiscardPending, Close, InetAddr, ParseIPv6, Resolve, ResolveAll,
 };
 
 class FaultySockets : public ISocketLayer {
@@ -24,17 +24,21 @@ public:
     };
     using Resolver = std::function<bool(const std::string& host, uint32_t& address)>;
     using AddressResolver = std::function<bool(const std::string& host, SockAddrIn& address)>;
+    using ListResolver = std::function<bool(const std::string& host, std::vector<SockAddrIn>& addresses)>;
 
     explicit FaultySockets(ISocketLayer& real = PosixSockets()) : m_real(real) {}
 
     // The next `times` calls of `call` fail with `error`; a negative count
     // makes every later call fail. Startup, CreateUdpSocket, Bind, SendTo,
-    // WaitReadable and RecvFrom can fail.
+    // WaitReadable and RecvFrom can fail; SentTime and ArrivalTime then hand
+    // out no kernel time, as a kernel without stamps.
     void FailNext(SocketCall call, int error, int times = 1);
     void Heal(SocketCall call);
     // Look-ups go to `resolver` instead of the system's (nullptr: the system's).
     void SetResolver(Resolver resolver); // answers with IPv4 addresses only
     void SetResolver(AddressResolver resolver);
+    // Every address of a name from `resolver` (nullptr: the system's).
+    void SetAllResolver(ListResolver resolver);
     // A wait longer than `realMicroseconds` waits that long for real; when
     // nothing has come by then, the whole wait passes on `clock` instead.
     // Servers that answer at once are heard, silence costs no real seconds.
@@ -54,6 +58,8 @@ public:
     int SendTo(SocketHandle s, const uint8_t* data, int length, const SockAddrIn& to) override;
     int WaitReadable(SocketHandle s, int64_t timeoutMicroseconds) override;
     int RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockAddrIn* from) override;
+    bool SentTime(SocketHandle s, WallTime& at) override;
+    bool ArrivalTime(SocketHandle s, WallTime& at) override;
     void DiscardPending(SocketHandle s) override;
     void Close(SocketHandle s) override;
     int LastError() override;
@@ -78,6 +84,7 @@ private:
     std::vector<Sent> m_sends;
     std::vector<uint16_t> m_boundPorts;
     AddressResolver m_resolver;
+    ListResolver m_allResolver;
     FakeClock* m_virtualClock = nullptr;
     int64_t m_realWaitMicroseconds = 0;
 };

@@ -237,6 +237,7 @@ TEST_F(NtsChronyTest, TerminalAndWindowGiveTheWholeReport)
 // The real clock for reading, a record instead of setting it.
 struct RecordingClock : IClock {
     WallTime Now() override { return SystemClock().Now(); }
+    WallTime FromSystemRealtime(const WallTime& kernel) override { return kernel; }
     int64_t MonotonicMicroseconds() override { return SystemClock().MonotonicMicroseconds(); }
     uint32_t GetTickCount() override { return SystemClock().GetTickCount(); }
     void Sleep(uint32_t ms) override { SystemClock().Sleep(ms); }

@@ -11,8 +11,10 @@
 #include <chrono>
 #include <cstring>
 #include <netinet/in.h>
+#include <ctime>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -203,6 +205,85 @@ TEST_F(PosixNetTest, ReadErrorLeavesNothingReadable)
     EXPECT_EQ(layer.WaitReadable(s, 0), 0) << "the report stays queued: a wait would spin on it";
 }
 
+// The error queue holds the kernel's transmit stamps beside the ICMP reports:
+// a stamp is never taken for an error, nor an error for a stamp, whichever
+// is read first.
+struct ErrorQueueCase {
+    const char* name;
+    enum { Nothing, ToPeer, ToClosedPort, ForgedReport } what;
+    bool stampReadFirst;
+    bool stamped;
+    int error; // the read's, 0: nothing to read
+};
+
+class ErrorQueueTest : public PosixNetTest, public ::testing::WithParamInterface<ErrorQueueCase> {};
+
+int64_t RealtimeNanoseconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+TEST_P(ErrorQueueTest, StampsAndReportsAreToldApart)
+{
+    const ErrorQueueCase& c = GetParam();
+    const uint8_t request[48] = {0x1B};
+    const uint16_t peerPort = PortOf(peer);
+    if (c.what == ErrorQueueCase::ToClosedPort)
+        ::close(std::exchange(peer, ::socket(AF_INET, SOCK_DGRAM, 0)));
+    const int64_t before = RealtimeNanoseconds();
+    if (c.what == ErrorQueueCase::ToPeer || c.what == ErrorQueueCase::ToClosedPort) {
+        ASSERT_EQ(layer.SendTo(s, request, 48, Loopback(peerPort)), 48);
+    }
+    if (c.what == ErrorQueueCase::ForgedReport && !ForgeHostUnreachable(PortOf(s)))
+        GTEST_SKIP() << "forging an ICMP report needs a raw socket (root)";
+    const int64_t after = RealtimeNanoseconds();
+
+    WallTime sent;
+    if (c.stampReadFirst) {
+        EXPECT_EQ(layer.SentTime(s, sent), c.stamped);
+    }
+    uint8_t buffer[48];
+    if (c.error != 0) {
+        ASSERT_EQ(layer.WaitReadable(s, 5000000), 1) << "the report ends the wait";
+        EXPECT_EQ(layer.RecvFrom(s, buffer, 48, nullptr), -1);
+        EXPECT_EQ(layer.LastError(), c.error);
+    }
+    EXPECT_EQ(layer.WaitReadable(s, 0), 0) << "neither a stamp nor a report read keeps the socket readable";
+    EXPECT_EQ(layer.SentTime(s, sent), c.stamped);
+    if (c.stamped) {
+        const int64_t at = sent.seconds * 1000000000LL + sent.nanoseconds;
+        EXPECT_GE(at, before);
+        EXPECT_LE(at, after);
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Entries, ErrorQueueTest,
+                         ::testing::Values(ErrorQueueCase{"Stamp", ErrorQueueCase::ToPeer, false, true, 0},
+                                           ErrorQueueCase{"Report", ErrorQueueCase::ForgedReport, false, false, WsaError::HostUnreachable},
+                                           ErrorQueueCase{"BothStampFirst", ErrorQueueCase::ToClosedPort, true, true, WsaError::ConnectionReset},
+                                           ErrorQueueCase{"BothReportFirst", ErrorQueueCase::ToClosedPort, false, true, WsaError::ConnectionReset},
+                                           ErrorQueueCase{"Neither", ErrorQueueCase::Nothing, true, false, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PosixNetTest, ArrivalIsStampedByTheKernel)
+{
+    const int64_t before = RealtimeNanoseconds();
+    PeerSends(200); // read past the batch
+    PeerSends(48);
+    const int64_t after = RealtimeNanoseconds();
+    uint8_t buffer[200];
+    for (int capacity : {200, 48}) {
+        ASSERT_EQ(layer.WaitReadable(s, 1000000), 1);
+        ASSERT_GT(layer.RecvFrom(s, buffer, capacity, nullptr), 0);
+        WallTime at;
+        ASSERT_TRUE(layer.ArrivalTime(s, at));
+        const int64_t ns = at.seconds * 1000000000LL + at.nanoseconds;
+        EXPECT_GE(ns, before);
+        EXPECT_LE(ns, after);
+    }
+}
+
 TEST_F(PosixNetTest, WaitEndsAfterItsTimeOut)
 {
     const auto start = std::chrono::steady_clock::now();
@@ -307,6 +388,35 @@ TEST(PosixSockets, Ipv6TextIsParsedWithoutAnyLookUp)
     SockAddrIn resolved;
     ASSERT_TRUE(layer.Resolve("::1", resolved));
     EXPECT_EQ(resolved.family, AddressFamilyIPv6);
+}
+
+// An answer from ::1 carries no zone: a zone typed on an address that names
+// no link ([::1%1]) must not make the server's own answer a stranger's.
+TEST(PosixSockets, ZoneCountsOnlyOnLinkLocalAddresses)
+{
+    const struct {
+        const char* text;
+        uint32_t scope;
+        const char* otherText;
+        uint32_t otherScope;
+        bool same;
+    } cases[] = {
+        {"::1", 1, "::1", 0, true},
+        {"2001:db8::1", 3, "2001:db8::1", 0, true},
+        {"fe80::1", 1, "fe80::1", 1, true},
+        {"fe80::1", 1, "fe80::1", 2, false},
+        {"fe80::1", 1, "fe80::2", 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " " + c.otherText);
+        SockAddrIn a, b;
+        ASSERT_TRUE(layer.ParseIPv6(c.text, a));
+        ASSERT_TRUE(layer.ParseIPv6(c.otherText, b));
+        a.scope = c.scope;
+        b.scope = c.otherScope;
+        EXPECT_EQ(a.SameEndpoint(b), c.same);
+        EXPECT_EQ(b.SameEndpoint(a), c.same);
+    }
 }
 
 TEST(PosixSockets, NameStandsForItsFirstIPv4AddressElseItsFirstIPv6One)
