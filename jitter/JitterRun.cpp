@@ -38,6 +38,7 @@ void CJitterRun::Execute()
     if (m_dialog.SetServer("")) {
         m_stats = CJitterStats{};
         m_interleaved = CInterleavedPolls{};
+        m_dialog.m_clockRefusedThisRun = false;
         m_lastPollTick = 0;
         m_intervalMs = PollIntervalMs;
         m_stoppedByServer = false;
@@ -80,6 +81,7 @@ bool CJitterRun::Poll()
     }
     if (m_dialog.ReceiveReply(message, AnswerTimeoutSeconds, true)) {
         m_dialog.SettleInterleaved(m_interleaved);
+        NoteClockRefusal();
         const std::string kiss = KissCode(m_dialog.LastExchange());
         if (kiss.empty())
             Record(m_dialog.LastExchange());
@@ -109,6 +111,18 @@ void CJitterRun::Record(const NtpExchange& exchange)
     poll.good = true;
     poll.deviation = deviation;
     Report(std::move(poll));
+}
+
+// A sound answer the clock refused to be set from: asking again at every
+// poll would bring the prompt the operator has just cancelled back.
+void CJitterRun::NoteClockRefusal()
+{
+    const CTikkaraDlg::ClockSetting& setting = m_dialog.LastClockSetting();
+    if (!m_window.IsChecked(IDC_SET_TIME) || m_dialog.m_clockRefusedThisRun || !setting.asked || setting.set ||
+        !UntrustedReason(m_dialog.LastExchange()).empty())
+        return;
+    m_dialog.m_clockRefusedThisRun = true;
+    m_dialog.AppendLog("--System time is not set again while the monitor runs.");
 }
 
 // A kiss carries no time: a bad poll, never a deviation. RATE stretches the
@@ -175,6 +189,7 @@ void CJitterRun::AbortStart()
 
 void CJitterRun::End()
 {
+    m_dialog.m_clockRefusedThisRun = false;
     if (!IsPort123Mode())
         m_dialog.CloseSocket();
     // A closing dialog keeps its controls disabled until it is gone.

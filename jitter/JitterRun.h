@@ -32,6 +32,7 @@ private:
     bool Poll();
     void Record(const NtpExchange& exchange);
     void Kissed(const std::string& code);
+    void NoteClockRefusal();
     void Report(JitterPoll poll);
     void Recover();
     int32_t IntervalSeconds() const;

@@ -252,10 +252,14 @@ int CExchangeEngine::Send(SocketHandle socket, const SockAddrIn& server, const C
         if (IsUnreachable(exchange.error))
             sent = SendElsewhere(socket, datagram, exchange);
     }
-    if (sent < 0)
+    if (sent < 0) {
         exchange.outcome = ExchangeOutcome::SendFailed;
-    else
-        exchange.error = 0;
+        return sent;
+    }
+    exchange.error = 0;
+    // Later sends on a shared socket stamp over this one's: take it now.
+    if (options.sharedSocket)
+        TakeSentTime(socket, exchange);
     return sent;
 }
 
@@ -350,11 +354,22 @@ void CExchangeEngine::TakeKernelTimes(SocketHandle socket, NtpExchange& exchange
 {
     if (!exchange.ReadADatagram() || exchange.receivedBytes < 0)
         return;
+    TakeSentTime(socket, exchange);
+    TakeArrivalTime(socket, exchange);
+}
+
+void CExchangeEngine::TakeSentTime(SocketHandle socket, NtpExchange& exchange)
+{
     WallTime at;
     if (m_sockets.SentTime(socket, at)) {
         exchange.sentAt = PreciseTime(m_clock.FromSystemRealtime(at));
         exchange.sentSource = TimeSource::Kernel;
     }
+}
+
+void CExchangeEngine::TakeArrivalTime(SocketHandle socket, NtpExchange& exchange)
+{
+    WallTime at;
     if (m_sockets.ArrivalTime(socket, at)) {
         exchange.arrivedAt = PreciseTime(m_clock.FromSystemRealtime(at));
         exchange.arrivalSource = TimeSource::Kernel;

@@ -62,7 +62,8 @@ struct ExchangeOptions {
     // for a stranger's datagram.
     std::function<bool(const NtpExchange& sent, const std::vector<uint8_t>& answer)> accept;
     // The socket carries many exchanges at once (ReceiveAny): Send must not
-    // drop what is queued on it, the answers to the others.
+    // drop what is queued on it, the answers to the others, and takes the
+    // kernel's stamp of its own datagram before the next send replaces it.
     bool sharedSocket = false;
 };
 
@@ -207,6 +208,8 @@ private:
     // The kernel's times of the request leaving and the datagram read
     // arriving, where it stamped them, in place of the readings around the calls.
     void TakeKernelTimes(SocketHandle socket, NtpExchange& exchange);
+    void TakeSentTime(SocketHandle socket, NtpExchange& exchange);
+    void TakeArrivalTime(SocketHandle socket, NtpExchange& exchange);
 
     ISocketLayer& m_sockets;
     IClock& m_clock;

@@ -21,5 +21,10 @@ NtpExchange* CExchangeEngine::ReceiveAny(SocketHandle socket, const ExchangeOpti
         return nullptr;
     exchange->expectedBytes = expected;
     Finish(buffer, got, error, options, *exchange);
-    return exchange->outcome == ExchangeOutcome::NotRun ? nullptr : exchange;
+    if (exchange->outcome == ExchangeOutcome::NotRun)
+        return nullptr;
+    // The send's stamp was taken when it left (Send, sharedSocket).
+    if (exchange->ReadADatagram() && exchange->receivedBytes >= 0)
+        TakeArrivalTime(socket, *exchange);
+    return exchange;
 }

@@ -72,7 +72,7 @@ bool CTikkaraDlg::ReceiveReply(CNtpMsg& reply, int timeoutSeconds, bool logError
         return false;
     }
     reply = m_exchange.reply;
-    if (m_window.IsChecked(IDC_SET_TIME))
+    if (m_window.IsChecked(IDC_SET_TIME) && !m_clockRefusedThisRun)
         SetClockFromReply(m_exchange, logErrors);
     return true;
 }

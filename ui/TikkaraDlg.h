@@ -117,6 +117,9 @@ public:
     // Run state. Plain members, as the subsystems share them.
     std::atomic<int32_t> m_monitorRunning{0};
     std::atomic<int32_t> m_surveyRunning{0}; // cleared to ask the survey to stop
+    // Set by a monitor run whose clock setting was refused (the operator
+    // cancelled the prompt, or may not): the rest of the run does not ask.
+    bool m_clockRefusedThisRun = false;
     std::string m_host;
     int32_t m_port = 123;
     SockAddrIn m_serverAddress;

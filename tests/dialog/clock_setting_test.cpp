@@ -163,4 +163,18 @@ TEST_F(ClockTrustJitterTest, MonitorNeverSetsTheClockFromAnUnsoundPoll)
     EXPECT_EQ(Stats().back().good, Stats().back().total) << "the polls still count as good";
 }
 
+TEST_F(ClockTrustJitterTest, MonitorAsksNoMoreAfterTheSettingWasRefused)
+{
+    CUdpResponder server(CUdpResponder::NtpServer());
+    clock.SetResult(false, "Request dismissed");
+    window.SetChecked(IDC_SET_TIME, true);
+    StopAfterRefreshes(4);
+    Start(server.ServerText());
+    ASSERT_TRUE(FinishRun());
+    EXPECT_GE(server.Requests().size(), 3u);
+    EXPECT_EQ(clock.Settings().size(), 1u) << "asked once";
+    EXPECT_TRUE(LoggedSomewhere("\r\n--System time not set: Request dismissed"));
+    EXPECT_TRUE(LoggedSomewhere("--System time is not set again while the monitor runs."));
+}
+
 } // namespace

@@ -232,6 +232,8 @@ TEST_F(EngineTest, OneSocketCarriesManyExchanges)
 
     EXPECT_EQ(settled, std::vector<NtpExchange*>{&exchanges[0]});
     EXPECT_TRUE(AnswersTheRequest(exchanges[0]));
+    EXPECT_EQ(exchanges[0].sentSource, TimeSource::Kernel) << "its own send's stamp, not a later one's";
+    EXPECT_EQ(exchanges[0].arrivalSource, TimeSource::Kernel);
     EXPECT_EQ(exchanges[1].outcome, O::NotRun) << "an answer to another request waits on";
     EXPECT_EQ(exchanges[1].rejected.size(), 48u);
     EXPECT_EQ(exchanges[2].outcome, O::NotRun) << "a stranger's datagram is dropped";
