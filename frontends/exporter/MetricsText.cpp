@@ -71,16 +71,44 @@ std::string MetricLabelValue(const std::string& text)
     return out;
 }
 
+namespace {
+
+// Why a scrape shows no time, as a label: the kiss code the server sent,
+// the NTS verdict, or what became of the exchange.
+std::string UnreachableLabels(const TargetSample& sample)
+{
+    if (!sample.missing.empty())
+        return Label("reason", sample.missing);
+    if (!sample.kissCode.empty())
+        return Label("kiss_code", sample.kissCode);
+    if (sample.nts && !sample.ntsVerdict.Works())
+        return Label("reason", "nts") + "," + Label("verdict", sample.ntsVerdict.code);
+    switch (sample.exchange.outcome) {
+    case ExchangeOutcome::Answered: return Label("reason", "not_this_request");
+    case ExchangeOutcome::TimedOut: return Label("reason", "no_answer");
+    case ExchangeOutcome::ClosedPort: return Label("reason", "port_closed");
+    case ExchangeOutcome::WrongSize: return Label("reason", "wrong_size");
+    case ExchangeOutcome::NoHost:
+    case ExchangeOutcome::InvalidPort:
+    case ExchangeOutcome::HostNotFound: return Label("reason", "host_not_found");
+    default: return Label("reason", "network_error");
+    }
+}
+
+} // namespace
+
 std::string TargetMetricsText(const TargetSample& sample, double scrapeSeconds)
 {
     CMetricsText m;
     const NtpExchange& e = sample.exchange;
-    // A datagram that does not echo the request is no answer to it.
-    const bool gaveTime = AnswersTheRequest(e) && sample.kissCode.empty();
+    // A datagram that does not echo the request is no answer to it; with
+    // NTS, only an authenticated answer after a verified key exchange is.
+    const bool gaveTime = sample.missing.empty() && AnswersTheRequest(e) && sample.kissCode.empty() &&
+                          (!sample.nts || sample.ntsVerdict.Works());
     m.Gauge("horolab_ntp_reachable",
-            "1 when the server answered the last request with the time; a kiss code it sent instead is the label, "
-            "and after DENY or RSTR it is not asked again",
-            gaveTime ? 1 : 0, sample.kissCode.empty() ? std::string() : Label("kiss_code", sample.kissCode));
+            "1 when the server answered the last request with the time; else why not is the label: a kiss code "
+            "(after DENY or RSTR it is not asked again), the NTS verdict, or a reason",
+            gaveTime ? 1 : 0, gaveTime ? std::string() : UnreachableLabels(sample));
     if (gaveTime) {
         const CNtpMsg& r = e.reply;
         const double delay = RoundTripSeconds(e);
