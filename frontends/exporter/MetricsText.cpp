@@ -134,7 +134,8 @@ std::string TargetMetricsText(const TargetSample& sample, double scrapeSeconds)
     }
     if (sample.nts)
         AddNtsFigures(m, sample);
-    m.Gauge("horolab_ntp_sample_age_seconds",
+    if (sample.missing.empty())
+        m.Gauge("horolab_ntp_sample_age_seconds",
             "How long ago the request was sent: answers are kept 2 s, longer after RATE", sample.ageSeconds);
     m.Gauge("horolab_ntp_scrape_duration_seconds", "Time taken to answer this scrape", scrapeSeconds);
     return m.Take();

@@ -11,8 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <future>
 #include <memory>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <netinet/in.h>
 
 namespace {
@@ -348,6 +352,37 @@ TEST(Exporter, OneKeyPerTargetWhateverItsSpelling)
         small.Sample(key, false, std::chrono::steady_clock::now() + std::chrono::seconds(10));
         EXPECT_LE(small.Size(), 8u);
     }
+}
+
+// The alerts and the dashboard shipped with the exporter query only metrics
+// it emits: a plain scrape, an NTS one with a certificate, its own.
+TEST(Exporter, RulesAndDashboardQueryWhatItEmits)
+{
+    Responder server(Responder::NtpServer());
+    Exporter exporter({server.ServerText()});
+    TargetSample nts;
+    nts.nts = true;
+    nts.ntsCheck.keyExchange.tls.hasCertificate = true;
+    const std::string emitted = exporter.Scrape(server.ServerText()).body + TargetMetricsText(nts, 0) +
+                                exporter.server.Answer({}).body;
+    std::set<std::string> names;
+    const std::regex type("# TYPE ([a-z_]+) ");
+    for (std::sregex_iterator it(emitted.begin(), emitted.end(), type), end; it != end; ++it)
+        names.insert((*it)[1]);
+    const std::regex expression("(\"expr\": |expr: )(.*)");
+    const std::regex metric("\\b(horolab|process)_[a-z0-9_]+");
+    size_t queried = 0;
+    for (const char* file : {"packaging/horolab.rules.yml", "packaging/horolab-dashboard.json"}) {
+        std::stringstream text;
+        text << std::ifstream(std::string(HOROLAB_SOURCE_DIR) + "/" + file).rdbuf();
+        const std::string content = text.str();
+        for (std::sregex_iterator e(content.begin(), content.end(), expression), end; e != end; ++e) {
+            const std::string query = (*e)[2];
+            for (std::sregex_iterator m(query.begin(), query.end(), metric); m != end; ++m, ++queried)
+                EXPECT_EQ(names.count(m->str()), 1u) << file << ": " << m->str() << " is not emitted";
+        }
+    }
+    EXPECT_GE(queried, 20u) << "the files were read";
 }
 
 } // namespace

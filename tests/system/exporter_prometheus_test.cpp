@@ -9,6 +9,7 @@
 #include "support/NtsChrony.h"
 #include "support/QtTestMain.h"
 #include "support/TestPaths.h"
+#include "support/TricklingListener.h"
 #include "support/UdpResponder.h"
 
 #include <nlohmann/json.hpp>
@@ -83,8 +84,9 @@ TEST(ExporterPrometheus, PrometheusReadsChronydsOffsetAndStratum)
     setUp.cert = certs.good;
     setUp.key = certs.goodKey;
     ASSERT_TRUE(secure.Start(setUp)) << secure.Error();
+    CTricklingListener trickling(std::chrono::seconds(1));
     CChildProcess exporter({HOROLAB_PROGRAM, "--exporter", "127.0.0.1:0", "--target", target, "--target",
-                            secure.KeServerText(), "--nts-ca", certs.ca},
+                            secure.KeServerText(), "--target", trickling.ServerText(), "--nts-ca", certs.ca},
                            dir + "/exporter");
     std::smatch found;
     const std::regex listening("http://127\\.0\\.0\\.1:([0-9]+)/metrics");
@@ -144,8 +146,14 @@ TEST(ExporterPrometheus, PrometheusReadsChronydsOffsetAndStratum)
 
     prometheus.Signal(SIGTERM);
     EXPECT_EQ(prometheus.Wait(), 0) << prometheus.Err();
+    // A stop ends it whatever still runs: a key exchange trickling in, a scrape waiting for it.
+    std::thread waiting([&] { CHttpClient(exporterPort).Get("/metrics?nts=1&target=" + trickling.ServerText()); });
+    ASSERT_TRUE(WaitUntil([&] { return trickling.Accepted() == 1; }, 10s));
+    const auto stop = std::chrono::steady_clock::now();
     exporter.Signal(SIGTERM);
     EXPECT_EQ(exporter.Wait(), 0) << exporter.Err();
+    EXPECT_LT(std::chrono::steady_clock::now() - stop, 5s);
+    waiting.join();
 }
 
 } // namespace
