@@ -131,8 +131,8 @@ int RunExporter(const CommandLine& line)
     CExchangeEngine engine(PosixSockets(), SystemClock());
     CTargetCache cache(engine);
     CNtsChecker nts(engine, SystemTls(), SystemCrypto());
-    cache.UseNts(nts, line.ntsCaFiles);
     CExporterServer server(cache, line.anyTarget);
+    cache.UseNts(nts, line.ntsCaFiles, [&server](const NtsNtpServer& ntp) { return server.AllowsNtpServer(ntp); });
     for (const std::string& target : line.targets) {
         if (!server.Allow(target)) {
             close(socket);

@@ -2,6 +2,7 @@
 
 #include "frontends/exporter/MetricsText.h"
 #include "ntp/Format.h"
+#include "query/ServerText.h"
 
 #include <microhttpd.h>
 
@@ -83,6 +84,14 @@ bool CExporterServer::Allow(const std::string& target)
     m_allowed[0].insert(plain.Text());
     m_allowed[1].insert(nts.Text());
     return true;
+}
+
+bool CExporterServer::AllowsNtpServer(const NtsNtpServer& ntp) const
+{
+    TargetKey key;
+    return m_anyTarget || !ntp.namedByServer ||
+           (ParseTargetKey(BracketedHost(ntp.host) + ":" + std::to_string(ntp.port), NtpPort, key) &&
+            m_allowed[0].count(key.Text()) != 0);
 }
 
 CExporterServer::~CExporterServer() { Stop(); }

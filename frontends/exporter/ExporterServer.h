@@ -21,6 +21,9 @@ public:
     // false from Allow for a text that is none.
     CExporterServer(CTargetCache& cache, bool anyTarget);
     bool Allow(const std::string& target);
+    // Whether the NTP server a target's key exchange names may be sent to:
+    // its own host, or one allowed as a target itself.
+    bool AllowsNtpServer(const NtsNtpServer& ntp) const;
     ~CExporterServer();
     CExporterServer(const CExporterServer&) = delete;
     CExporterServer& operator=(const CExporterServer&) = delete;

@@ -13,19 +13,6 @@ TargetSample Missing(const char* why)
     return sample;
 }
 
-// What a kept NTS check needs for the metrics and no more: a hostile server
-// could fill the records and the certificate's names.
-void Trim(NtsCheck& check)
-{
-    NtsKeyExchange& ke = check.keyExchange;
-    ke.records.clear();
-    ke.records.shrink_to_fit();
-    ke.tls.certificate.dnsNames.clear();
-    ke.tls.certificate.ipAddresses.clear();
-    ke.tls.certificate.subject.clear();
-    ke.tls.certificate.issuer.clear();
-}
-
 } // namespace
 
 CTargetCache::~CTargetCache()
@@ -68,7 +55,7 @@ bool CTargetCache::StartExchange(const Key& key, const std::shared_ptr<Entry>& e
     entry->running = true;
     entry->askedAtUs = m_engine.Clock().MonotonicMicroseconds();
     std::thread([this, key, entry] {
-        TargetSample sample = Exchange(key);
+        TargetSample sample = Exchange(key, entry->nts);
         {
             std::lock_guard lock(entry->mutex);
             Keep(*entry, std::move(sample));
@@ -81,18 +68,15 @@ bool CTargetCache::StartExchange(const Key& key, const std::shared_ptr<Entry>& e
     return true;
 }
 
-TargetSample CTargetCache::Exchange(const Key& key)
+TargetSample CTargetCache::Exchange(const Key& key, CNtsSession& session)
 {
     const auto& [target, nts] = key;
     TargetSample sample;
     sample.nts = nts;
     if (nts) {
-        sample.ntsCheck = m_nts->Check(target, m_caFiles);
-        sample.ntsVerdict = JudgeNtsCheck(sample.ntsCheck);
-        const NtpExchange* answer = NtsClockAnswer(sample.ntsCheck);
-        sample.exchange = answer ? *answer : sample.ntsCheck.first.exchange;
-        m_requests += sample.ntsCheck.first.run + sample.ntsCheck.second.run + sample.ntsCheck.plainRun;
-        Trim(sample.ntsCheck);
+        sample.ntsScrape = session.Next(*m_nts, m_engine, target, m_caFiles, m_ntpAllowed);
+        sample.exchange = sample.ntsScrape.check.first.exchange;
+        m_requests += sample.ntsScrape.check.first.run;
     } else {
         sample.exchange = m_engine.Query(target, ExchangeOptions{});
         m_requests += !sample.exchange.request.empty();

@@ -5,9 +5,8 @@
 // while the target's exchange runs share its result; none waits past its
 // own deadline. The targets kept, the exchanges running and the memory they
 // hold are bounded whatever the scrapes ask for.
+#include "frontends/exporter/NtsSession.h"
 #include "frontends/exporter/TargetKey.h"
-#include "nts/NtsCheck.h"
-#include "nts/NtsVerdict.h"
 #include "query/Exchange.h"
 
 #include <atomic>
@@ -28,9 +27,8 @@ struct TargetSample {
     std::string missing;
     bool stopped = false; // DENY or RSTR: the target is not asked again
     double ageSeconds = 0.0; // how long ago the exchange was made
-    bool nts = false;        // a whole NTS check was made, its facts here
-    NtsCheck ntsCheck;
-    NtsVerdict ntsVerdict;
+    bool nts = false;        // an NTS scrape, its facts here
+    CNtsSession::Scrape ntsScrape;
 };
 
 using ScrapeDeadline = std::chrono::steady_clock::time_point;
@@ -53,17 +51,19 @@ public:
     CTargetCache& operator=(const CTargetCache&) = delete;
 
     // Lets targets be checked with NTS, trusting `caFiles` besides the
-    // system's certificate store.
-    void UseNts(CNtsChecker& checker, std::vector<std::string> caFiles)
+    // system's certificate store, sending only to the NTP servers `allowed`.
+    void UseNts(CNtsChecker& checker, std::vector<std::string> caFiles, CNtsSession::NtpAllowed allowed)
     {
         m_nts = &checker;
         m_caFiles = std::move(caFiles);
+        m_ntpAllowed = std::move(allowed);
     }
     bool HasNts() const { return m_nts != nullptr; }
 
     // The target's sample: the kept one while it is fresh, else the result
-    // of its next exchange (with `nts`, a whole NTS check, kept apart from
-    // the plain one) if that comes by `deadline`.
+    // of its next exchange (with `nts`, an authenticated one in the
+    // target's NTS session, kept apart from the plain one) if that comes by
+    // `deadline`.
     TargetSample Sample(const TargetKey& target, bool nts, ScrapeDeadline deadline);
     // Every waiting scrape answers now, and no exchange starts any more.
     void Stop();
@@ -84,18 +84,20 @@ private:
         int64_t askedAtUs = 0;
         uint32_t intervalMs = FreshMs;
         TargetSample sample;
+        CNtsSession nts; // only the entry's running exchange uses it
         std::list<Key>::iterator recent;
     };
     std::shared_ptr<Entry> EntryFor(const Key& key);
     bool ForgetOne();
     bool StartExchange(const Key& key, const std::shared_ptr<Entry>& entry);
-    TargetSample Exchange(const Key& key);
+    TargetSample Exchange(const Key& key, CNtsSession& session);
     void Keep(Entry& entry, TargetSample sample);
 
     CExchangeEngine& m_engine;
     const size_t m_maxTargets;
     CNtsChecker* m_nts = nullptr;
     std::vector<std::string> m_caFiles;
+    CNtsSession::NtpAllowed m_ntpAllowed;
     std::mutex m_mutex; // the map and the recency list
     std::map<Key, std::shared_ptr<Entry>> m_entries;
     std::list<Key> m_recent; // most recently asked for first

@@ -67,7 +67,7 @@ struct Served : Exporter {
     uint16_t port = 0;
     Served(std::vector<std::string> targets, bool any = false) : Exporter(std::move(targets), any)
     {
-        cache.UseNts(nts, {});
+        cache.UseNts(nts, {}, [](const NtsNtpServer&) { return false; });
         ListenAddress at;
         ParseListenAddress("127.0.0.1:0", at);
         const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -362,7 +362,7 @@ TEST(Exporter, RulesAndDashboardQueryWhatItEmits)
     Exporter exporter({server.ServerText()});
     TargetSample nts;
     nts.nts = true;
-    nts.ntsCheck.keyExchange.tls.hasCertificate = true;
+    nts.ntsScrape.check.keyExchange.tls.hasCertificate = true;
     const std::string emitted = exporter.Scrape(server.ServerText()).body + TargetMetricsText(nts, 0) +
                                 exporter.server.Answer({}).body;
     std::set<std::string> names;
