@@ -84,8 +84,8 @@ std::string UnreachableLabels(const TargetSample& sample)
         return Label("reason", sample.missing);
     if (!sample.kissCode.empty())
         return Label("kiss_code", sample.kissCode);
-    if (sample.nts)
-        return Label("reason", "nts") + "," + Label("verdict", sample.ntsScrape.verdict.code);
+    if (sample.ntsScrape)
+        return Label("reason", "nts") + "," + Label("verdict", sample.ntsScrape->verdict.code);
     switch (sample.exchange.outcome) {
     case ExchangeOutcome::Answered: return Label("reason", "not_this_request");
     case ExchangeOutcome::TimedOut: return Label("reason", "no_answer");
@@ -107,7 +107,7 @@ std::string TargetMetricsText(const TargetSample& sample, double scrapeSeconds)
     // A datagram that does not echo the request is no answer to it; with
     // NTS, only an authenticated answer after a verified key exchange is.
     const bool gaveTime = sample.missing.empty() && AnswersTheRequest(e) && sample.kissCode.empty() &&
-                          (!sample.nts || sample.ntsScrape.time);
+                          (!sample.ntsScrape || sample.ntsScrape->time);
     m.Gauge("horolab_ntp_reachable",
             "1 when the server answered the last request with the time; else why not is the label: a kiss code "
             "(after DENY or RSTR it is not asked again), the NTS verdict, or a reason",
@@ -135,8 +135,8 @@ std::string TargetMetricsText(const TargetSample& sample, double scrapeSeconds)
         m.Gauge("horolab_ntp_reference_info", "The server's reference identifier", 1,
                 Label("reference_id", r.GetRefIdText()));
     }
-    if (sample.nts)
-        AddNtsFigures(m, sample.ntsScrape);
+    if (sample.ntsScrape)
+        AddNtsFigures(m, *sample.ntsScrape);
     if (sample.missing.empty())
         m.Gauge("horolab_ntp_sample_age_seconds",
             "How long ago the request was sent: answers are kept 2 s, longer after RATE", sample.ageSeconds);

@@ -68,15 +68,18 @@ bool CTargetCache::StartExchange(const Key& key, const std::shared_ptr<Entry>& e
     return true;
 }
 
-TargetSample CTargetCache::Exchange(const Key& key, CNtsSession& session)
+TargetSample CTargetCache::Exchange(const Key& key, std::unique_ptr<CNtsSession>& session)
 {
     const auto& [target, nts] = key;
     TargetSample sample;
-    sample.nts = nts;
     if (nts) {
-        sample.ntsScrape = session.Next(*m_nts, m_engine, target, m_caFiles, m_ntpAllowed);
-        sample.exchange = sample.ntsScrape.check.first.exchange;
-        m_requests += sample.ntsScrape.check.first.run;
+        if (!session)
+            session = std::make_unique<CNtsSession>();
+        auto scrape = std::make_shared<CNtsSession::Scrape>(
+            session->Next(*m_nts, m_engine, target, m_caFiles, m_ntpAllowed));
+        sample.exchange = scrape->check.first.exchange;
+        m_requests += scrape->check.first.run;
+        sample.ntsScrape = std::move(scrape);
     } else {
         sample.exchange = m_engine.Query(target, ExchangeOptions{});
         m_requests += !sample.exchange.request.empty();

@@ -27,8 +27,8 @@ struct TargetSample {
     std::string missing;
     bool stopped = false; // DENY or RSTR: the target is not asked again
     double ageSeconds = 0.0; // how long ago the exchange was made
-    bool nts = false;        // an NTS scrape, its facts here
-    CNtsSession::Scrape ntsScrape;
+    // What an NTS scrape found; null for a plain one (held apart: most targets have none).
+    std::shared_ptr<const CNtsSession::Scrape> ntsScrape;
 };
 
 using ScrapeDeadline = std::chrono::steady_clock::time_point;
@@ -84,13 +84,13 @@ private:
         int64_t askedAtUs = 0;
         uint32_t intervalMs = FreshMs;
         TargetSample sample;
-        CNtsSession nts; // only the entry's running exchange uses it
+        std::unique_ptr<CNtsSession> nts; // only the entry's running exchange uses it
         std::list<Key>::iterator recent;
     };
     std::shared_ptr<Entry> EntryFor(const Key& key);
     bool ForgetOne();
     bool StartExchange(const Key& key, const std::shared_ptr<Entry>& entry);
-    TargetSample Exchange(const Key& key, CNtsSession& session);
+    TargetSample Exchange(const Key& key, std::unique_ptr<CNtsSession>& session);
     void Keep(Entry& entry, TargetSample sample);
 
     CExchangeEngine& m_engine;

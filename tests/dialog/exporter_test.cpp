@@ -361,8 +361,9 @@ TEST(Exporter, RulesAndDashboardQueryWhatItEmits)
     Responder server(Responder::NtpServer());
     Exporter exporter({server.ServerText()});
     TargetSample nts;
-    nts.nts = true;
-    nts.ntsScrape.check.keyExchange.tls.hasCertificate = true;
+    auto scrape = std::make_shared<CNtsSession::Scrape>();
+    scrape->check.keyExchange.tls.hasCertificate = true;
+    nts.ntsScrape = scrape;
     const std::string emitted = exporter.Scrape(server.ServerText()).body + TargetMetricsText(nts, 0) +
                                 exporter.server.Answer({}).body;
     std::set<std::string> names;
