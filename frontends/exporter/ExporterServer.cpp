@@ -1,13 +1,12 @@
 #include "frontends/exporter/ExporterServer.h"
 
 #include "frontends/exporter/MetricsText.h"
+#include "frontends/exporter/ScrapeBudget.h"
 #include "ntp/Format.h"
 #include "query/ServerText.h"
 
 #include <microhttpd.h>
 
-#include <cmath>
-#include <cstdlib>
 
 namespace {
 
@@ -18,8 +17,6 @@ constexpr unsigned PerAddressLimit = 64;
 constexpr unsigned IdleSeconds = 5;
 constexpr size_t ConnectionMemory = 16 * 1024;
 constexpr size_t ThreadStack = 256 * 1024; // name resolution included
-constexpr double MaxScrapeTimeoutSeconds = 600.0;
-constexpr double ReplyMarginSeconds = 0.5;
 
 MHD_Result OnRequest(void* server, MHD_Connection* connection, const char* url, const char* method, const char*,
                      const char*, size_t* bodySize, void** state)
@@ -59,17 +56,6 @@ MHD_Result OnRequest(void* server, MHD_Connection* connection, const char* url, 
 double Seconds(const WallTime& t) { return static_cast<double>(t.seconds) + t.nanoseconds / 1e9; }
 
 } // namespace
-
-std::chrono::microseconds ScrapeBudget(const char* header)
-{
-    double seconds = CExporterServer::DefaultScrapeTimeoutSeconds;
-    char* end = nullptr;
-    const double given = header ? std::strtod(header, &end) : 0.0;
-    if (header && end != header && *end == '\0' && std::isfinite(given) && given > 0.0)
-        seconds = std::min(given, MaxScrapeTimeoutSeconds);
-    seconds -= std::min(ReplyMarginSeconds, seconds / 10);
-    return std::chrono::microseconds(static_cast<int64_t>(seconds * 1e6));
-}
 
 CExporterServer::CExporterServer(CTargetCache& cache, bool anyTarget)
     : m_cache(cache), m_anyTarget(anyTarget), m_startTime(Seconds(cache.Engine().Clock().Now()))

@@ -14,8 +14,6 @@ struct MHD_Daemon;
 
 class CExporterServer {
 public:
-    static constexpr double DefaultScrapeTimeoutSeconds = 10.0;
-
     // Answers only for `targets` unless `anyTarget`: nobody can have it send
     // NTP to a host of their choosing. Each target as its canonical key;
     // false from Allow for a text that is none.
@@ -57,7 +55,3 @@ private:
     double m_startTime;
     MHD_Daemon* m_daemon = nullptr;
 };
-
-// The time a scrape may take: Prometheus' header when it is a number of
-// seconds above 0, else the default; less a margin for the reply to travel.
-std::chrono::microseconds ScrapeBudget(const char* header);
