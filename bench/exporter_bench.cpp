@@ -14,6 +14,7 @@
 #include "support/AnyAddressResponder.h"
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
+#include "support/NtsChrony.h"
 
 #include "ntp/Format.h"
 
@@ -62,20 +63,6 @@ uint16_t StartExporter(std::unique_ptr<CChildProcess>& exporter, const std::vect
     return ListeningPort(*exporter, std::regex("http://127\\.0\\.0\\.1:([0-9]+)/metrics"));
 }
 
-// A TCP port nobody listens on right now.
-uint16_t FreeTcpPort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof at;
-    ::bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&at), &length);
-    ::close(s);
-    return ntohs(at.sin_port);
-}
-
 double Number(const std::string& body, const std::string& metric)
 {
     const size_t at = body.find("\n" + metric + " ");
@@ -102,7 +89,7 @@ bool AgainstNodeExporter(const std::string& chronyPort, const std::string& daemo
     const std::string target = "127.0.0.1:" + chronyPort;
     std::unique_ptr<CChildProcess> exporter;
     const uint16_t port = StartExporter(exporter, {target}, dir + "/latency");
-    const uint16_t nodePort = FreeTcpPort();
+    const uint16_t nodePort = static_cast<uint16_t>(FreeLoopbackPort());
     CChildProcess node({daemons + "/usr/bin/prometheus-node-exporter",
                         "--web.listen-address=127.0.0.1:" + std::to_string(nodePort), "--collector.disable-defaults",
                         "--collector.ntp", "--collector.ntp.server=127.0.0.1",
@@ -188,7 +175,7 @@ bool Fleet(int count, int seconds, const std::string& daemons, const std::string
         std::fprintf(stderr, "the exporter did not start: %s\n", exporter->Err().c_str());
         return false;
     }
-    const uint16_t prometheusPort = FreeTcpPort();
+    const uint16_t prometheusPort = static_cast<uint16_t>(FreeLoopbackPort());
     {
         std::ofstream config(dir + "/fleet/prometheus.yml");
         config << "global:\n  scrape_interval: " << ScrapeIntervalSeconds << "s\n  scrape_timeout: "

@@ -27,20 +27,6 @@
 namespace {
 using namespace std::chrono_literals;
 
-// A TCP port nobody listens on right now.
-uint16_t FreeTcpPort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof at;
-    ::bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&at), &length);
-    ::close(s);
-    return ntohs(at.sin_port);
-}
-
 template <typename Done>
 bool WaitUntil(Done done, std::chrono::seconds timeout)
 {
@@ -95,7 +81,7 @@ TEST(ExporterPrometheus, PrometheusReadsChronydsOffsetAndStratum)
         << exporter.Err();
     const uint16_t exporterPort = static_cast<uint16_t>(std::stoi(found[1]));
 
-    const uint16_t prometheusPort = FreeTcpPort();
+    const uint16_t prometheusPort = static_cast<uint16_t>(FreeLoopbackPort());
     std::ofstream(dir + "/prometheus.yml") << "global:\n"
                                               "  scrape_interval: 1s\n"
                                               "scrape_configs:\n"
