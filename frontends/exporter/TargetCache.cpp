@@ -2,6 +2,7 @@
 
 #include "query/KissCode.h"
 
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -54,17 +55,24 @@ bool CTargetCache::StartExchange(const Key& key, const std::shared_ptr<Entry>& e
     }
     entry->running = true;
     entry->askedAtUs = m_engine.Clock().MonotonicMicroseconds();
-    std::thread([this, key, entry] {
-        TargetSample sample = Exchange(key, entry->nts);
-        {
-            std::lock_guard lock(entry->mutex);
-            Keep(*entry, std::move(sample));
-        }
-        entry->finished.notify_all();
+    try {
+        std::thread([this, key, entry] {
+            TargetSample sample = Exchange(key, entry->nts);
+            {
+                std::lock_guard lock(entry->mutex);
+                Keep(*entry, std::move(sample));
+            }
+            entry->finished.notify_all();
+            std::lock_guard lock(m_runningMutex);
+            --m_running;
+            m_exchangeEnded.notify_all();
+        }).detach();
+    } catch (const std::system_error&) { // no thread to be had: the scrape is answered busy
+        entry->running = false;
         std::lock_guard lock(m_runningMutex);
         --m_running;
-        m_exchangeEnded.notify_all();
-    }).detach();
+        return false;
+    }
     return true;
 }
 
