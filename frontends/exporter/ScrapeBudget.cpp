@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 namespace {
+constexpr double MinScrapeTimeoutSeconds = 0.01;
 constexpr double MaxScrapeTimeoutSeconds = 600.0;
 constexpr double ReplyMarginSeconds = 0.5;
 } // namespace
@@ -16,7 +17,7 @@ std::chrono::microseconds ScrapeBudget(const char* header)
     char* end = nullptr;
     const double given = header ? std::strtod(header, &end) : 0.0;
     if (header && end != header && *end == '\0' && std::isfinite(given) && given > 0.0)
-        seconds = std::min(given, MaxScrapeTimeoutSeconds);
+        seconds = std::clamp(given, MinScrapeTimeoutSeconds, MaxScrapeTimeoutSeconds);
     seconds -= std::min(ReplyMarginSeconds, seconds / 10);
     return std::chrono::microseconds(static_cast<int64_t>(seconds * 1e6));
 }

@@ -6,5 +6,5 @@
 constexpr double DefaultScrapeTimeoutSeconds = 10.0;
 
 // X-Prometheus-Scrape-Timeout-Seconds when it is a number of seconds above 0
-// (at most 600), else the default; less a margin for the reply.
+// (held between 0.01 and 600), else the default; less a margin for the reply.
 std::chrono::microseconds ScrapeBudget(const char* header);
