@@ -1,13 +1,12 @@
 #include "frontends/exporter/TargetKey.h"
 
+#include "query/StrictHost.h"
+
 #include <arpa/inet.h>
 
 #include <algorithm>
 
 namespace {
-
-constexpr size_t MaxNameLength = 253;
-constexpr size_t MaxLabelLength = 63;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -20,26 +19,6 @@ bool ParsePort(const std::string& text, uint16_t& port)
         return false;
     port = static_cast<uint16_t>(value);
     return true;
-}
-
-// Letters, digits, '-' and '_' in dot-separated labels of 1 to 63 bytes.
-bool IsHostName(const std::string& name)
-{
-    if (name.empty() || name.size() > MaxNameLength)
-        return false;
-    size_t label = 0;
-    for (const char c : name) {
-        if (c == '.') {
-            if (label == 0)
-                return false;
-            label = 0;
-            continue;
-        }
-        const bool allowed = IsDigit(c) || (c >= 'a' && c <= 'z') || c == '-' || c == '_';
-        if (!allowed || ++label > MaxLabelLength)
-            return false;
-    }
-    return label != 0;
 }
 
 // The canonical form of an address, or of a name; false for a name the
@@ -63,7 +42,7 @@ bool CanonicalHost(std::string host, bool ipv6, TargetKey& key)
         key.host = inet_ntop(AF_INET, &v4, text, sizeof text);
         return true;
     }
-    if (inet_aton(host.c_str(), &v4) != 0 || !IsHostName(host))
+    if (host.empty() || host.back() == '.' || inet_aton(host.c_str(), &v4) != 0 || !IsStrictHost(host))
         return false;
     key.host = host;
     return true;
