@@ -1,27 +1,29 @@
 // The exporter as a whole process (the built program) on loopback:
-//  - one scrape of /metrics?target= against chronyd, over a kept-alive
-//    connection as Prometheus scrapes, beside the bare query the scrape
-//    makes inside (the engine's Query from this process), alternating in
-//    one run; every scrape a fresh exchange. Also the HTTP round trip alone
-//    (a kept answer scraped again) and, for scale, the query command run as
-//    a process;
-//  - 1,000 allowed targets (as many loopback servers) scraped once each by
-//    eight scrapers at a time: the exporter's resident memory after, and at
-//    its peak.
-//   exporter_bench [CHRONY_DIR [ROUNDS [TARGETS]]]   defaults: $HOROLAB_CHRONY_DIR, 200, 1000
+//  - a fresh scrape of /metrics?target= against chronyd beside the one NTP
+//    exporter Debian ships, prometheus-node-exporter with only its ntp
+//    collector, on the same chronyd, alternating in one run, each over a
+//    kept-alive connection as Prometheus scrapes; every horolab scrape a
+//    fresh exchange (2 s apart, as its answers are kept that long);
+//  - a real Prometheus scraping 1,000 targets (loopback addresses answered
+//    by one responder) every 5 s: failed scrapes, answers without the time,
+//    the exporter's resident memory and its CPU.
+//   exporter_bench CHRONY_DIR DAEMON_DIR [ROUNDS [TARGETS [SECONDS]]]   defaults: 30, 1000, 60
+// DAEMON_DIR holds the unpacked prometheus and prometheus-node-exporter.
 #include "BenchStats.h"
 
-#include "query/Exchange.h"
+#include "support/AnyAddressResponder.h"
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
-#include "support/UdpResponder.h"
+#include "support/NtsChrony.h"
 
-#include <atomic>
+#include "ntp/Format.h"
+
+#include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <poll.h>
+#include <fstream>
 #include <regex>
-#include <sys/resource.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 
@@ -29,69 +31,23 @@ using namespace bench;
 
 namespace {
 
-constexpr double LatencyGoal = 1.2;
+constexpr double LatencyGoal = 0.5; // of node_exporter's
 constexpr long MemoryGoalKiB = 32 * 1024;
-constexpr int Scrapers = 8;
-constexpr int PauseMs = 10; // between rounds, as scrapes come apart
-constexpr int CommandRuns = 20;
+constexpr int FreshPauseMs = 2050;
+constexpr int ScrapeIntervalSeconds = 5;
 
-// Many NTP servers on loopback, each on a port of its own, one thread.
-class CLoopbackServers {
-public:
-    explicit CLoopbackServers(int count)
-    {
-        for (int i = 0; i < count; ++i) {
-            const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-            sockaddr_in at{};
-            at.sin_family = AF_INET;
-            at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            socklen_t length = sizeof at;
-            ::bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at);
-            ::getsockname(s, reinterpret_cast<sockaddr*>(&at), &length);
-            m_polls.push_back({s, POLLIN, 0});
-            m_ports.push_back(ntohs(at.sin_port));
-        }
-        m_thread = std::thread([this] { Serve(); });
+// The program's port once it says where it listens, 0 when it does not.
+uint16_t ListeningPort(CChildProcess& process, const std::regex& listening)
+{
+    for (int i = 0; i < 200; ++i) {
+        std::smatch found;
+        const std::string out = process.Out() + process.Err();
+        if (std::regex_search(out, found, listening))
+            return static_cast<uint16_t>(std::stoi(found[1]));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    ~CLoopbackServers()
-    {
-        m_stop = true;
-        m_thread.join();
-        for (const pollfd& p : m_polls)
-            ::close(p.fd);
-    }
-    const std::vector<uint16_t>& Ports() const { return m_ports; }
-
-private:
-    void Serve()
-    {
-        while (!m_stop) {
-            if (::poll(m_polls.data(), m_polls.size(), 50) <= 0)
-                continue;
-            for (const pollfd& p : m_polls) {
-                if (!(p.revents & POLLIN))
-                    continue;
-                CUdpResponder::Request request;
-                request.bytes.resize(NtpHeaderSize);
-                sockaddr_in from{};
-                socklen_t length = sizeof from;
-                const ssize_t got = ::recvfrom(p.fd, request.bytes.data(), request.bytes.size(), 0,
-                                               reinterpret_cast<sockaddr*>(&from), &length);
-                if (got != NtpHeaderSize)
-                    continue;
-                request.received = CurrentNtpTime();
-                const auto answer = CUdpResponder::Message(CUdpResponder::ServerReply(request));
-                ::sendto(p.fd, answer.bytes.data(), answer.bytes.size(), 0, reinterpret_cast<sockaddr*>(&from),
-                         length);
-            }
-        }
-    }
-
-    std::vector<pollfd> m_polls;
-    std::vector<uint16_t> m_ports;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
+    return 0;
+}
 
 // The exporter program answering for `targets`; its port, 0 when it did not start.
 uint16_t StartExporter(std::unique_ptr<CChildProcess>& exporter, const std::vector<std::string>& targets,
@@ -104,15 +60,7 @@ uint16_t StartExporter(std::unique_ptr<CChildProcess>& exporter, const std::vect
         args.push_back(target);
     }
     exporter = std::make_unique<CChildProcess>(args, dir);
-    const std::regex listening("http://127\\.0\\.0\\.1:([0-9]+)/metrics");
-    for (int i = 0; i < 100; ++i) {
-        std::smatch found;
-        const std::string out = exporter->Out();
-        if (std::regex_search(out, found, listening))
-            return static_cast<uint16_t>(std::stoi(found[1]));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return 0;
+    return ListeningPort(*exporter, std::regex("http://127\\.0\\.0\\.1:([0-9]+)/metrics"));
 }
 
 double Number(const std::string& body, const std::string& metric)
@@ -121,151 +69,187 @@ double Number(const std::string& body, const std::string& metric)
     return at == std::string::npos ? -1.0 : std::atof(body.c_str() + at + metric.size() + 2);
 }
 
-// The same server written `n` ways: the port with leading zeros. Each is a
-// target of its own for the exporter's cache, so every scrape of the next
-// spelling is a fresh exchange with no 2 s wait between them.
-std::string Spelling(const std::string& port, int n) { return "127.0.0.1:" + std::string(n, '0') + port; }
-
-bool Latency(const std::string& chronyPort, int rounds, const std::string& dir)
+// User and system CPU seconds of a process so far.
+double CpuSeconds(pid_t pid)
 {
-    std::vector<std::string> targets;
-    for (int i = 0; i <= rounds; ++i)
-        targets.push_back(Spelling(chronyPort, i));
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i == 14 || i == 15)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+bool AgainstNodeExporter(const std::string& chronyPort, const std::string& daemons, int rounds,
+                         const std::string& dir)
+{
+    const std::string target = "127.0.0.1:" + chronyPort;
     std::unique_ptr<CChildProcess> exporter;
-    const uint16_t port = StartExporter(exporter, targets, dir + "/latency");
-    if (port == 0) {
-        std::fprintf(stderr, "the exporter did not start: %s\n", exporter->Err().c_str());
+    const uint16_t port = StartExporter(exporter, {target}, dir + "/latency");
+    const uint16_t nodePort = static_cast<uint16_t>(FreeLoopbackPort());
+    CChildProcess node({daemons + "/usr/bin/prometheus-node-exporter",
+                        "--web.listen-address=127.0.0.1:" + std::to_string(nodePort), "--collector.disable-defaults",
+                        "--collector.ntp", "--collector.ntp.server=127.0.0.1",
+                        "--collector.ntp.server-port=" + chronyPort, "--collector.ntp.server-is-local"},
+                       dir + "/latency");
+    CHttpClient horolab(port), nodeExporter(nodePort);
+    for (int i = 0; i < 100 && nodeExporter.Get("/metrics").status != 200; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (port == 0 || nodeExporter.Get("/metrics").status != 200) {
+        std::fprintf(stderr, "an exporter did not start: %s %s\n", exporter->Err().c_str(), node.Err().c_str());
         return false;
     }
-    CExchangeEngine engine(PosixSockets(), SystemClock());
-    CHttpClient scraper(port);
-    scraper.Get("/metrics?target=" + targets[0]); // the connection, and a first exchange each
-    engine.Query(targets[0], ExchangeOptions{});
-    std::vector<double> scrapes, queries, handled, cached;
+    horolab.Get("/metrics?target=" + target); // the connection, and a first exchange each
+    std::vector<double> ours, theirs, handled;
     int stale = 0;
-    for (int i = 1; i <= rounds; ++i) {
-        auto scrape = [&] {
+    for (int i = 0; i < rounds; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(FreshPauseMs));
+        auto scrapeOurs = [&] {
             const double t0 = NowUs();
-            const CHttpClient::Response r = scraper.Get("/metrics?target=" + targets[i]);
-            scrapes.push_back(NowUs() - t0);
+            const CHttpClient::Response r = horolab.Get("/metrics?target=" + target);
+            ours.push_back(NowUs() - t0);
             handled.push_back(Number(r.body, "horolab_ntp_scrape_duration_seconds") * 1e6);
             const double age = Number(r.body, "horolab_ntp_sample_age_seconds");
             stale += r.status != 200 || Number(r.body, "horolab_ntp_reachable") != 1.0 || age < 0 || age > 0.5;
-            // Again at once: the kept answer, so HTTP's round trip alone.
-            const double t1 = NowUs();
-            scraper.Get("/metrics?target=" + targets[i]);
-            cached.push_back(NowUs() - t1);
         };
-        auto query = [&] {
+        auto scrapeTheirs = [&] {
             const double t0 = NowUs();
-            const NtpExchange e = engine.Query(targets[i], ExchangeOptions{});
-            queries.push_back(NowUs() - t0);
-            stale += !e.Answered();
+            const CHttpClient::Response r = nodeExporter.Get("/metrics");
+            theirs.push_back(NowUs() - t0);
+            stale += r.status != 200 || r.body.find("\nnode_ntp_sanity 1\n") == std::string::npos;
         };
         // Alternating which goes first, so neither always finds the caches warm.
         if (i % 2 == 0) {
-            scrape();
-            query();
+            scrapeOurs();
+            scrapeTheirs();
         } else {
-            query();
-            scrape();
+            scrapeTheirs();
+            scrapeOurs();
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(PauseMs));
     }
     exporter->Signal(SIGTERM);
+    node.Signal(SIGTERM);
     exporter->Wait();
-    // What a scrape saves over running the query command for it.
-    std::vector<double> commands;
-    for (int i = 0; i < CommandRuns; ++i) {
-        const double t0 = NowUs();
-        RunProgram({HOROLAB_PROGRAM, "--query", targets[0], "--json"}, dir + "/latency");
-        commands.push_back(NowUs() - t0);
-    }
+    node.Wait();
 
-    std::printf("== One scrape against chronyd at 127.0.0.1:%s beside the bare query, %d of each, alternating\n",
-                chronyPort.c_str(), rounds);
-    PrintSpread("scrape (HTTP, kept alive)", scrapes, "us");
-    PrintSpread("bare query (the engine)", queries, "us");
+    std::printf("== A fresh scrape against chronyd at %s: horolab beside prometheus-node-exporter's ntp "
+                "collector, %d of each, alternating\n",
+                target.c_str(), rounds);
+    PrintSpread("horolab --exporter", ours, "us");
     PrintSpread("  of it in the exporter", handled, "us");
-    PrintSpread("a kept answer scraped again", cached, "us");
-    // A scrape is two loopback round trips, HTTP's and then NTP's.
-    std::printf("  scrape - (kept answer + bare query) = %.2f us: the exporter's thread waking from idle\n",
-                Median(scrapes) - Median(cached) - Median(queries));
-    PrintSpread("for comparison: horolab --query as a process", commands, "us");
-    const double ratio = Median(scrapes) / Median(queries);
-    std::printf("  ratio scrape/bare query %.2f   GOAL <= %.1f: %s%s\n", ratio, LatencyGoal,
+    PrintSpread("prometheus-node-exporter --collector.ntp", theirs, "us");
+    const double ratio = Median(ours) / Median(theirs);
+    std::printf("  ratio horolab/node_exporter %.2f   GOAL <= %.1f: %s%s\n", ratio, LatencyGoal,
                 Verdict(ratio <= LatencyGoal), stale ? "  (some were not fresh answers)" : "");
-    return stale == 0 && ratio <= LatencyGoal;
+    return true;
 }
 
-bool Memory(int count, const std::string& dir)
+// The answer of a Prometheus query that gives one number at `time` (since
+// 1970), -1 without one.
+double PrometheusNumber(CHttpClient& prometheus, const std::string& query, long time)
 {
-    // Sockets for the servers here and the scrapers' connections.
-    rlimit files{};
-    getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = files.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &files);
+    std::string encoded;
+    for (const unsigned char c : query)
+        encoded += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : Format("%%%02X", c);
+    const std::string body =
+        prometheus.Get("/api/v1/query?time=" + std::to_string(time) + "&query=" + encoded).body;
+    std::smatch value;
+    if (!std::regex_search(body, value, std::regex("\"value\":\\[[0-9.]+,\"([-0-9.e+]+)\"\\]")))
+        return -1.0;
+    return std::stod(value[1]);
+}
 
-    CLoopbackServers servers(count);
+bool Fleet(int count, int seconds, const std::string& daemons, const std::string& dir)
+{
+    CAnyAddressResponder responder;
+    const std::string port = std::to_string(responder.Port());
     std::vector<std::string> targets;
-    for (uint16_t p : servers.Ports())
-        targets.push_back("127.0.0.1:" + std::to_string(p));
+    for (int i = 0; i < count; ++i)
+        targets.push_back(Format("127.1.%d.%d:%s", 1 + i / 250, 1 + i % 250, port.c_str()));
     std::unique_ptr<CChildProcess> exporter;
-    const uint16_t port = StartExporter(exporter, targets, dir + "/memory");
-    if (port == 0) {
+    const uint16_t exporterPort = StartExporter(exporter, targets, dir + "/fleet");
+    if (exporterPort == 0) {
         std::fprintf(stderr, "the exporter did not start: %s\n", exporter->Err().c_str());
         return false;
     }
-    const std::string pid = std::to_string(exporter->Pid());
-    const long idle = ResidentKiB(pid);
-    std::atomic<size_t> next{0};
-    std::atomic<int> reached{0};
+    const uint16_t prometheusPort = static_cast<uint16_t>(FreeLoopbackPort());
+    {
+        std::ofstream config(dir + "/fleet/prometheus.yml");
+        config << "global:\n  scrape_interval: " << ScrapeIntervalSeconds << "s\n  scrape_timeout: "
+               << ScrapeIntervalSeconds << "s\nscrape_configs:\n  - job_name: ntp\n    metrics_path: /metrics\n"
+               << "    static_configs:\n      - targets:\n";
+        for (const std::string& target : targets)
+            config << "          - '" << target << "'\n";
+        config << "    relabel_configs:\n"
+                  "      - source_labels: [__address__]\n        target_label: __param_target\n"
+                  "      - source_labels: [__param_target]\n        target_label: instance\n"
+                  "      - target_label: __address__\n        replacement: '127.0.0.1:"
+               << exporterPort << "'\n";
+    }
+    CChildProcess prometheus({daemons + "/usr/bin/prometheus", "--config.file=" + dir + "/fleet/prometheus.yml",
+                              "--storage.tsdb.path=" + dir + "/fleet/data",
+                              "--web.listen-address=127.0.0.1:" + std::to_string(prometheusPort),
+                              "--log.level=warn"},
+                             dir + "/fleet");
+    const pid_t pid = exporter->Pid();
+    const double cpu0 = CpuSeconds(pid);
     const double start = NowUs();
-    std::vector<std::thread> scrapers;
-    for (int i = 0; i < Scrapers; ++i)
-        scrapers.emplace_back([&] {
-            CHttpClient client(port);
-            for (size_t n; (n = next++) < targets.size();) {
-                const CHttpClient::Response r = client.Get("/metrics?target=" + targets[n]);
-                reached += r.status == 200 && Number(r.body, "horolab_ntp_reachable") == 1.0;
-            }
-        });
-    for (std::thread& t : scrapers)
-        t.join();
-    const double seconds = (NowUs() - start) / 1e6;
-    const long after = ResidentKiB(pid);
-    const long peak = ResidentKiB(pid, "VmHWM:");
-    CHttpClient own(port);
-    const double reported = Number(own.Get("/metrics").body, "process_resident_memory_bytes");
+    long peakSeen = 0;
+    while (NowUs() - start < seconds * 1e6) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        peakSeen = std::max(peakSeen, ResidentKiB(std::to_string(pid)));
+    }
+    const double cpu = CpuSeconds(pid) - cpu0;
+    const double wall = (NowUs() - start) / 1e6;
+    const long resident = ResidentKiB(std::to_string(pid));
+    const long peak = ResidentKiB(std::to_string(pid), "VmHWM:");
+    CHttpClient api(prometheusPort);
+    const std::string range = "[" + std::to_string(seconds) + "s]";
+    const long now = static_cast<long>(std::time(nullptr)); // one moment for every query
+    auto number = [&](const std::string& query) { return PrometheusNumber(api, query, now); };
+    const double scrapes = number("sum(count_over_time(up{job=\"ntp\"}" + range + "))");
+    const double failed = scrapes - number("sum(sum_over_time(up{job=\"ntp\"}" + range + "))");
+    const double samples = number("sum(count_over_time(horolab_ntp_reachable" + range + "))");
+    const double unreachable = samples - number("sum(sum_over_time(horolab_ntp_reachable" + range + "))");
+    prometheus.Signal(SIGTERM);
+    prometheus.Wait();
     exporter->Signal(SIGTERM);
     exporter->Wait();
 
-    std::printf("== %d allowed targets (loopback servers) scraped once each, %d scrapers at a time\n", count, Scrapers);
-    std::printf("  %d of %d reachable, in %.2f s\n", reached.load(), count, seconds);
-    std::printf("  exporter resident memory: %ld KiB idle, %ld KiB after (it reports %.0f KiB), peak %ld KiB\n", idle,
-                after, reported / 1024, peak);
-    std::printf("  GOAL peak < %ld KiB: %s\n", MemoryGoalKiB, Verdict(peak < MemoryGoalKiB));
-    return reached == count && peak < MemoryGoalKiB;
+    std::printf("== Prometheus scraping %d targets (loopback addresses, one responder) every %d s for %.0f s\n", count,
+                ScrapeIntervalSeconds, wall);
+    std::printf("  scrapes %.0f, failed %.0f, answers without the time %.0f; the responder answered %llu requests\n",
+                scrapes, failed, unreachable, static_cast<unsigned long long>(responder.Answered()));
+    std::printf("  exporter CPU %.2f s in %.0f s (%.1f %% of one core)\n", cpu, wall, 100.0 * cpu / wall);
+    std::printf("  exporter resident memory: %ld KiB at the end, %ld KiB the most sampled, peak %ld KiB\n", resident,
+                peakSeen, peak);
+    std::printf("  GOAL no failed scrape: %s;  GOAL peak < %ld KiB: %s\n", Verdict(scrapes > 0 && failed == 0),
+                MemoryGoalKiB, Verdict(peak < MemoryGoalKiB));
+    return scrapes > 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const std::string dir = ChronyDir(argc, argv);
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 200;
-    const int targets = argc > 3 ? std::atoi(argv[3]) : 1000;
+    const std::string dir = argc > 1 ? argv[1] : "";
+    const std::string daemons = argc > 2 ? argv[2] : "";
+    const int rounds = argc > 3 ? std::atoi(argv[3]) : 30;
+    const int targets = argc > 4 ? std::atoi(argv[4]) : 1000;
+    const int seconds = argc > 5 ? std::atoi(argv[5]) : 60;
     const std::string port = ReadChronyPort(dir);
-    if (port.empty() || rounds < 3 || targets < 1) {
-        std::fprintf(stderr, "usage: %s [CHRONY_DIR [ROUNDS >= 3 [TARGETS]]]  (no port in '%s/port')\n", argv[0],
-                     dir.c_str());
+    if (port.empty() || daemons.empty() || rounds < 3 || targets < 1 || targets > 250 * 250 || seconds < 10) {
+        std::fprintf(stderr, "usage: %s CHRONY_DIR DAEMON_DIR [ROUNDS >= 3 [TARGETS [SECONDS >= 10]]]\n", argv[0]);
         return 2;
     }
     PrintLoad("before");
     const std::string work = dir + "/exporter-bench";
     ::mkdir(work.c_str(), 0755);
-    const bool fast = Latency(port, rounds, work);
-    const bool small = Memory(targets, work);
+    const bool compared = AgainstNodeExporter(port, daemons, rounds, work);
+    const bool fleet = Fleet(targets, seconds, daemons, work);
     PrintLoad("after");
-    return fast && small ? 0 : 1;
+    return compared && fleet ? 0 : 1;
 }

@@ -37,6 +37,9 @@ install(CODE "
   configure_file(\"${PROJECT_SOURCE_DIR}/packaging/horolab-exporter.service.in\"
                  \"${CMAKE_BINARY_DIR}/unit/horolab-exporter.service\" @ONLY)")
 install(FILES ${CMAKE_BINARY_DIR}/unit/horolab-exporter.service DESTINATION lib/systemd/system)
+# Its Prometheus alerting rules and a Grafana dashboard, for the operator to load.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/horolab.rules.yml ${PROJECT_SOURCE_DIR}/packaging/horolab-dashboard.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/horolab)
 
 # Debian's documentation: copyright, changelog and the manual page, the latter
 # two compressed as Debian wants them (gzip -9n: no name, no time stamp).

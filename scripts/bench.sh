@@ -2,12 +2,13 @@
 # Builds the benchmarks (Release, a tree of their own) and runs them all in
 # one go against their floors: the core exchange and the rendering, the real
 # window's query, the start-up and its memory, the NTS check, the exporter's
-# scrape and its memory, a minute of the jitter monitor in the real window
+# scrape beside prometheus-node-exporter's and a real Prometheus scraping
+# 1,000 targets through it, a minute of the jitter monitor in the real window
 # beside the monitor's worker alone, and a survey of eight loopback servers.
 # Every figure
 # is printed with its floor, its ratio and its goal, and with the machine's
 # load before and after; a busy machine distorts the figures, so run it on a
-# quiet one. Takes about three minutes after the build.
+# quiet one. Takes about five minutes after the build.
 #   HOROLAB_BENCH_BUILD=DIR   the tree (default build-bench)
 #   HOROLAB_BENCH_POLLS=N     polls of the monitor runs (default 60, a minute)
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -19,6 +20,8 @@ TARGETS=(core_exchange_bench window_bench startup_bench startup_probe bare_dialo
          exporter_bench)
 
 unpack_daemon chrony "$BUILD/daemons"
+unpack_daemon prometheus "$BUILD/daemons"
+unpack_daemon prometheus-node-exporter "$BUILD/daemons"
 if [ ! -f "$BUILD/build.ninja" ]; then
     cmake -S "$HOROLAB_ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
@@ -39,9 +42,19 @@ fi
 
 B="$BUILD/bench"
 failed=()
+missed=()
+# A benchmark that printed a MISSED goal ran: the figures say how far off it
+# is, and the others still run. Only one that could not run fails the script.
 run() {
+    local log status
+    log=$(mktemp)
     echo
-    "$@" || failed+=("$(basename "$1")")
+    "$@" 2>&1 | tee "$log"
+    status=${PIPESTATUS[0]}
+    if [ "$status" -ne 0 ]; then
+        if grep -q MISSED "$log"; then missed+=("$(basename "$1")"); else failed+=("$(basename "$1")"); fi
+    fi
+    rm -f "$log"
 }
 
 echo "machine: $(nproc) cores; $(uptime)"
@@ -51,7 +64,7 @@ run "$B/startup_bench"
 run "$B/terminal_query_bench" "$CHRONY"
 run "$B/nts_check_bench"
 run "$B/survey_bench" "$SURVEYED"
-run "$B/exporter_bench" "$CHRONY"
+run "$B/exporter_bench" "$CHRONY" "$BUILD/daemons"
 # The monitor in the real window and its worker alone, side by side on the
 # same server: both sleep between polls, so neither disturbs the other.
 echo
@@ -70,6 +83,9 @@ rm -f "$worker_log"
 echo
 echo "machine after: $(uptime)"
 
+if [ ${#missed[@]} -ne 0 ]; then
+    printf 'missed a goal: %s\n' "${missed[@]}"
+fi
 if [ ${#failed[@]} -ne 0 ]; then
     printf 'failed: %s\n' "${failed[@]}"
     exit 1

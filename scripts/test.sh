@@ -54,10 +54,11 @@ suite() {
 
 # The monitor's and the survey's workers and everything that drives them:
 # the tests of the unit, dialog and gui layers whose names speak of the
-# jitter monitor or the survey, closing the real dialog during runs among them.
+# jitter monitor, the survey or the exporter, closing the real dialog during
+# runs among them.
 monitor_under_tsan() {
     local dir="$BUILD-tsan" targets=() file layer
-    for file in "$HOROLAB_ROOT"/tests/{unit,dialog,gui}/{jitter*,survey*,hostile_network}_test.cpp; do
+    for file in "$HOROLAB_ROOT"/tests/{unit,dialog,gui}/{jitter*,survey*,exporter*,hostile_network}_test.cpp; do
         [ -f "$file" ] || continue
         layer=$(basename "$(dirname "$file")")
         targets+=("${layer}_$(basename "$file" .cpp)")
@@ -67,7 +68,7 @@ monitor_under_tsan() {
             -DHOROLAB_DAEMON_DIR="$DAEMONS"
     fi
     cmake --build "$dir" --target "${targets[@]}" &&
-        (cd "$dir" && ctest --output-on-failure -j2 --timeout 300 -L 'unit|dialog|gui' -R '[Jj]itter|Survey' --no-tests=error)
+        (cd "$dir" && ctest --output-on-failure -j2 --timeout 300 -L 'unit|dialog|gui' -R '[Jj]itter|Survey|Exporter' --no-tests=error)
 }
 
 fuzzers() {

@@ -2,6 +2,7 @@
 
 #include "frontends/exporter/ExporterServer.h"
 #include "frontends/exporter/TargetCache.h"
+#include "ntp/PrintableText.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -9,12 +10,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr const char* DefaultAddress = "127.0.0.1";
+// How long a stop waits for the exchanges still running (a key exchange
+// trickling in may take much longer) before the process ends without them.
+constexpr std::chrono::milliseconds StopWait{1000};
+// Scrapes run on many short threads; an allocation arena each would let the
+// resident memory grow with them.
+constexpr int MallocArenas = 2;
 
 bool ParsePort(const std::string& text, uint16_t& port)
 {
@@ -119,11 +127,20 @@ int RunExporter(const CommandLine& line)
         return 1;
     }
     const std::string url = Url(socket);
+    mallopt(M_ARENA_MAX, MallocArenas);
     CExchangeEngine engine(PosixSockets(), SystemClock());
     CTargetCache cache(engine);
     CNtsChecker nts(engine, SystemTls(), SystemCrypto());
-    cache.UseNts(nts, line.ntsCaFiles);
-    CExporterServer server(cache, line.targets, line.anyTarget);
+    CExporterServer server(cache, line.anyTarget);
+    cache.UseNts(nts, line.ntsCaFiles, [&server](const NtsNtpServer& ntp) { return server.AllowsNtpServer(ntp); });
+    for (const std::string& target : line.targets) {
+        if (!server.Allow(target)) {
+            close(socket);
+            std::fprintf(stderr, "horolab: --target needs HOST[:PORT] (a port 1-65535), not '%s'\n",
+                         PrintableText(target).c_str());
+            return 2;
+        }
+    }
     if (!server.Start(socket, at.ipv6)) {
         close(socket);
         std::fprintf(stderr, "horolab: the HTTP server did not start at %s\n", url.c_str());
@@ -135,5 +152,9 @@ int RunExporter(const CommandLine& line)
     int signal = 0;
     sigwait(&stop, &signal);
     server.Stop();
+    if (!cache.WaitForExchanges(StopWait)) {
+        std::fflush(stdout);
+        std::_Exit(0); // the exchanges still running use what is about to go
+    }
     return 0;
 }

@@ -32,18 +32,21 @@ std::string Label(const char* name, const std::string& value)
     return Format("%s=\"%s\"", name, MetricLabelValue(value).c_str());
 }
 
-// What the NTS check found: the verdict, the key exchange's cookies and the
-// server's certificate.
-void AddNtsFigures(CMetricsText& m, const TargetSample& sample)
+// What the NTS scrape found: the verdict, the cookies kept, and the last
+// key exchange with the server's certificate.
+void AddNtsFigures(CMetricsText& m, const CNtsSession::Scrape& nts)
 {
-    const NtsKeyExchange& ke = sample.ntsCheck.keyExchange;
+    const NtsKeyExchange& ke = nts.check.keyExchange;
     m.Gauge("horolab_ntp_nts_authenticated",
-            "1 when NTS works: a verified certificate, keys from its key exchange, authenticated answers",
-            sample.ntsVerdict.Works() ? 1 : 0);
-    m.Gauge("horolab_ntp_nts_verdict_info", "The NTS check's verdict", 1, Label("verdict", sample.ntsVerdict.code));
-    m.Gauge("horolab_ntp_nts_cookies", "Cookies the key exchange gave",
-            static_cast<double>(ke.response.cookies.size()));
-    m.Gauge("horolab_ntp_nts_key_exchange_duration_seconds", "Time the key exchange took", ke.totalMicros / 1e6);
+            "1 when NTS works: a verified certificate, keys from its key exchange, an authenticated answer with new "
+            "cookies",
+            nts.verdict.Works() ? 1 : 0);
+    m.Gauge("horolab_ntp_nts_verdict_info", "The NTS check's verdict", 1, Label("verdict", nts.verdict.code));
+    m.Gauge("horolab_ntp_nts_cookies", "Cookies kept for the next scrapes", static_cast<double>(nts.cookies));
+    m.Gauge("horolab_ntp_nts_key_exchange_age_seconds",
+            "How long ago the last key exchange was made: one an hour, or when the cookies run out or after a NAK",
+            nts.keyExchangeAgeSeconds);
+    m.Gauge("horolab_ntp_nts_key_exchange_duration_seconds", "Time the last key exchange took", ke.totalMicros / 1e6);
     if (!ke.tls.hasCertificate)
         return;
     const TlsCertificateFacts& certificate = ke.tls.certificate;
@@ -71,16 +74,44 @@ std::string MetricLabelValue(const std::string& text)
     return out;
 }
 
+namespace {
+
+// Why a scrape shows no time, as a label: the kiss code the server sent,
+// the NTS verdict, or what became of the exchange.
+std::string UnreachableLabels(const TargetSample& sample)
+{
+    if (!sample.missing.empty())
+        return Label("reason", sample.missing);
+    if (!sample.kissCode.empty())
+        return Label("kiss_code", sample.kissCode);
+    if (sample.ntsScrape)
+        return Label("reason", "nts") + "," + Label("verdict", sample.ntsScrape->verdict.code);
+    switch (sample.exchange.outcome) {
+    case ExchangeOutcome::Answered: return Label("reason", "not_this_request");
+    case ExchangeOutcome::TimedOut: return Label("reason", "no_answer");
+    case ExchangeOutcome::ClosedPort: return Label("reason", "port_closed");
+    case ExchangeOutcome::WrongSize: return Label("reason", "wrong_size");
+    case ExchangeOutcome::NoHost:
+    case ExchangeOutcome::InvalidPort:
+    case ExchangeOutcome::HostNotFound: return Label("reason", "host_not_found");
+    default: return Label("reason", "network_error");
+    }
+}
+
+} // namespace
+
 std::string TargetMetricsText(const TargetSample& sample, double scrapeSeconds)
 {
     CMetricsText m;
     const NtpExchange& e = sample.exchange;
-    // A datagram that does not echo the request is no answer to it.
-    const bool gaveTime = AnswersTheRequest(e) && sample.kissCode.empty();
+    // A datagram that does not echo the request is no answer to it; with
+    // NTS, only an authenticated answer after a verified key exchange is.
+    const bool gaveTime = sample.missing.empty() && AnswersTheRequest(e) && sample.kissCode.empty() &&
+                          (!sample.ntsScrape || sample.ntsScrape->time);
     m.Gauge("horolab_ntp_reachable",
-            "1 when the server answered the last request with the time; a kiss code it sent instead is the label, "
-            "and after DENY or RSTR it is not asked again",
-            gaveTime ? 1 : 0, sample.kissCode.empty() ? std::string() : Label("kiss_code", sample.kissCode));
+            "1 when the server answered the last request with the time; else why not is the label: a kiss code "
+            "(after DENY or RSTR it is not asked again), the NTS verdict, or a reason",
+            gaveTime ? 1 : 0, gaveTime ? std::string() : UnreachableLabels(sample));
     if (gaveTime) {
         const CNtpMsg& r = e.reply;
         const double delay = RoundTripSeconds(e);
@@ -104,9 +135,10 @@ std::string TargetMetricsText(const TargetSample& sample, double scrapeSeconds)
         m.Gauge("horolab_ntp_reference_info", "The server's reference identifier", 1,
                 Label("reference_id", r.GetRefIdText()));
     }
-    if (sample.nts)
-        AddNtsFigures(m, sample);
-    m.Gauge("horolab_ntp_sample_age_seconds",
+    if (sample.ntsScrape)
+        AddNtsFigures(m, *sample.ntsScrape);
+    if (sample.missing.empty())
+        m.Gauge("horolab_ntp_sample_age_seconds",
             "How long ago the request was sent: answers are kept 2 s, longer after RATE", sample.ageSeconds);
     m.Gauge("horolab_ntp_scrape_duration_seconds", "Time taken to answer this scrape", scrapeSeconds);
     return m.Take();

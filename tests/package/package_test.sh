@@ -50,7 +50,9 @@ expected="./usr/bin/horolab
 ./usr/share/doc/horolab/copyright
 ./usr/share/doc/horolab/changelog.gz
 ./usr/share/man/man1/horolab.1.gz
-./usr/lib/systemd/system/horolab-exporter.service"
+./usr/lib/systemd/system/horolab-exporter.service
+./usr/share/horolab/horolab.rules.yml
+./usr/share/horolab/horolab-dashboard.json"
 for n in 16 32 48 64 128 256; do
     expected+=$'\n'"./usr/share/icons/hicolor/${n}x${n}/apps/horolab.png"
 done

@@ -9,6 +9,7 @@
 #include "support/NtsChrony.h"
 #include "support/QtTestMain.h"
 #include "support/TestPaths.h"
+#include "support/TricklingListener.h"
 #include "support/UdpResponder.h"
 
 #include <nlohmann/json.hpp>
@@ -25,20 +26,6 @@
 
 namespace {
 using namespace std::chrono_literals;
-
-// A TCP port nobody listens on right now.
-uint16_t FreeTcpPort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof at;
-    ::bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&at), &length);
-    ::close(s);
-    return ntohs(at.sin_port);
-}
 
 template <typename Done>
 bool WaitUntil(Done done, std::chrono::seconds timeout)
@@ -83,8 +70,9 @@ TEST(ExporterPrometheus, PrometheusReadsChronydsOffsetAndStratum)
     setUp.cert = certs.good;
     setUp.key = certs.goodKey;
     ASSERT_TRUE(secure.Start(setUp)) << secure.Error();
+    CTricklingListener trickling(std::chrono::seconds(1));
     CChildProcess exporter({HOROLAB_PROGRAM, "--exporter", "127.0.0.1:0", "--target", target, "--target",
-                            secure.KeServerText(), "--nts-ca", certs.ca},
+                            secure.KeServerText(), "--target", trickling.ServerText(), "--nts-ca", certs.ca},
                            dir + "/exporter");
     std::smatch found;
     const std::regex listening("http://127\\.0\\.0\\.1:([0-9]+)/metrics");
@@ -93,7 +81,7 @@ TEST(ExporterPrometheus, PrometheusReadsChronydsOffsetAndStratum)
         << exporter.Err();
     const uint16_t exporterPort = static_cast<uint16_t>(std::stoi(found[1]));
 
-    const uint16_t prometheusPort = FreeTcpPort();
+    const uint16_t prometheusPort = static_cast<uint16_t>(FreeLoopbackPort());
     std::ofstream(dir + "/prometheus.yml") << "global:\n"
                                               "  scrape_interval: 1s\n"
                                               "scrape_configs:\n"
@@ -144,8 +132,14 @@ TEST(ExporterPrometheus, PrometheusReadsChronydsOffsetAndStratum)
 
     prometheus.Signal(SIGTERM);
     EXPECT_EQ(prometheus.Wait(), 0) << prometheus.Err();
+    // A stop ends it whatever still runs: a key exchange trickling in, a scrape waiting for it.
+    std::thread waiting([&] { CHttpClient(exporterPort).Get("/metrics?nts=1&target=" + trickling.ServerText()); });
+    ASSERT_TRUE(WaitUntil([&] { return trickling.Accepted() == 1; }, 10s));
+    const auto stop = std::chrono::steady_clock::now();
     exporter.Signal(SIGTERM);
     EXPECT_EQ(exporter.Wait(), 0) << exporter.Err();
+    EXPECT_LT(std::chrono::steady_clock::now() - stop, 5s);
+    waiting.join();
 }
 
 } // namespace
