@@ -1,14 +1,17 @@
 #include "nts/NtsCheck.h"
 
+#include "nts/NtsVerdict.h"
+#include "query/ServerText.h"
+#include "query/StrictHost.h"
+
 #include <algorithm>
 
 namespace {
 
 constexpr int ConnectTimeoutMs = 3000;
-constexpr int TlsTimeoutMs = 5000;
 constexpr int NtpTimeoutSeconds = 2;
-// Key-exchange answers are a few hundred bytes; a server that sends more
-// than this without an End of Message is not going to end it.
+// Key-exchange answers are a few kilobytes at most; a server that sends
+// more than this without an End of Message is not going to end it.
 constexpr size_t MaxRecordBytes = 65536;
 // An NTS answer carries the header, the identifier, the authenticator and
 // the new cookies, which servers keep well under a kilobyte each.
@@ -24,9 +27,12 @@ std::vector<uint8_t> ExporterContext(uint16_t aead, uint8_t direction)
 
 } // namespace
 
-bool NtsKeyExchangeUsable(const NtsKeyExchange& ke)
+bool NtsKeyExchangeTrusted(const NtsKeyExchange& ke) { return JudgeNtsKeyExchange(ke).code.empty(); }
+
+NtsNtpServer NtsNtpServerOf(const NtsKeyExchange& ke)
 {
-    return ke.keysExported && !ke.response.cookies.empty();
+    const NtsKeResponse& r = ke.response;
+    return {r.ntpServer.empty() ? ke.host : r.ntpServer, r.ntpPort >= 0 ? r.ntpPort : NtpPort, !r.ntpServer.empty()};
 }
 
 NtsKeyExchange CNtsChecker::KeyExchange(const NtpExchange& where, const std::vector<std::string>& caFiles)
@@ -46,26 +52,36 @@ NtsKeyExchange CNtsChecker::KeyExchange(const NtpExchange& where, const std::vec
     std::unique_ptr<ITlsChannel> channel = m_tls.Connect(ke.address, ConnectTimeoutMs, ke.connect);
     ke.connectMicros = clock.MonotonicMicroseconds() - start;
     ke.connected = channel != nullptr;
-    if (channel) {
-        TlsOptions options{ke.host, NtsKeAlpn, caFiles, TlsTimeoutMs};
-        const int64_t handshakeStart = clock.MonotonicMicroseconds();
-        const bool established = channel->Handshake(options, ke.tls);
-        ke.handshakeMicros = clock.MonotonicMicroseconds() - handshakeStart;
-        if (established) {
-            ke.requestSent = channel->Write(NtsKeClientRequest({AeadAesSivCmac256}));
-            if (ke.requestSent)
-                ReadRecords(*channel, ke);
-            ke.response = ReadNtsKeResponse(ke.records);
-            ExportKeys(*channel, ke);
-        }
-    }
+    if (channel)
+        Handshake(*channel, start, ke);
     ke.totalMicros = clock.MonotonicMicroseconds() - start;
     return ke;
 }
 
+// The handshake and the records in the time the connection left.
+void CNtsChecker::Handshake(ITlsChannel& channel, int64_t start, NtsKeyExchange& ke)
+{
+    IClock& clock = m_engine.Clock();
+    const int64_t handshakeStart = clock.MonotonicMicroseconds();
+    const int64_t leftMs = NtsKeyExchangeSeconds * int64_t{1000} - (handshakeStart - start) / 1000;
+    const TlsOptions options{ke.host, NtsKeAlpn, ke.caFiles, static_cast<int>(std::max<int64_t>(leftMs, 1))};
+    const bool established = channel.Handshake(options, ke.tls);
+    ke.handshakeMicros = clock.MonotonicMicroseconds() - handshakeStart;
+    if (established) {
+        ke.requestSent = channel.Write(NtsKeClientRequest({AeadAesSivCmac256}));
+        if (ke.requestSent)
+            ReadRecords(channel, ke);
+        ke.response = ReadNtsKeResponse(ke.records);
+        ExportKeys(channel, ke);
+    }
+    ke.timedOut = channel.TimedOut();
+}
+
+// Parsed as they come, each byte once, up to the first End of Message.
 void CNtsChecker::ReadRecords(ITlsChannel& channel, NtsKeyExchange& ke)
 {
     std::vector<uint8_t> stream;
+    size_t parsed = 0;
     uint8_t buffer[4096];
     while (stream.size() < MaxRecordBytes) {
         const int got = channel.Read(buffer, sizeof buffer);
@@ -74,12 +90,13 @@ void CNtsChecker::ReadRecords(ITlsChannel& channel, NtsKeyExchange& ke)
             break;
         }
         stream.insert(stream.end(), buffer, buffer + got);
-        const NtsKeParse parse = ParseNtsKeRecords(stream.data(), stream.size());
-        ke.records = parse.records;
+        const NtsKeParse parse = ParseNtsKeRecords(stream.data() + parsed, stream.size() - parsed);
+        ke.records.insert(ke.records.end(), parse.records.begin(), parse.records.end());
+        parsed += parse.consumed;
         if ((ke.endOfMessage = parse.endOfMessage))
-            return;
+            break;
     }
-    ke.records = ParseNtsKeRecords(stream.data(), stream.size()).records;
+    ke.recordBytes = stream.size();
 }
 
 void CNtsChecker::ExportKeys(ITlsChannel& channel, NtsKeyExchange& ke)
@@ -111,10 +128,12 @@ NtpExchange CNtsChecker::Exchange(const SockAddrIn& server, const ExchangeOption
     return exchange;
 }
 
-NtsTimeExchange CNtsChecker::AuthenticatedExchange(const SockAddrIn& server, const std::vector<uint8_t>& cookie,
-                                                   const NtsKeys& keys)
+NtsTimeExchange CNtsChecker::TimeExchange(const SockAddrIn& server, const std::vector<uint8_t>& cookie,
+                                          const NtsKeys& keys)
 {
     NtsTimeExchange result;
+    if ((result.cookieTooLong = cookie.size() > NtsMaxCookieBytes))
+        return result;
     result.run = true;
     const std::vector<uint8_t> uniqueId = m_crypto.RandomBytes(NtsUniqueIdentifierSize);
     bool sealed = true;
@@ -129,8 +148,10 @@ NtsTimeExchange CNtsChecker::AuthenticatedExchange(const SockAddrIn& server, con
     };
     // Only the answer to this request, and only a genuine one, ends the
     // wait; a NAK to it counts too, as the server's word on the cookie.
-    options.accept = [&](const NtpExchange&, const std::vector<uint8_t>& answer) {
-        const NtsAnswer checked = CheckNtsAnswer(answer, uniqueId, keys, m_crypto);
+    // Either must echo the request's transmit time, as every answer does.
+    options.accept = [&](const NtpExchange& sent, const std::vector<uint8_t>& answer) {
+        const NtsAnswer checked = EchoesTheRequest(sent, answer) ? CheckNtsAnswer(answer, uniqueId, keys, m_crypto)
+                                                                 : NtsAnswer{NtsAnswerKind::NotEchoed, {}};
         const bool taken = checked.kind == NtsAnswerKind::Authenticated || checked.kind == NtsAnswerKind::Nak;
         if (taken)
             result.answer = checked;
@@ -144,35 +165,45 @@ NtsTimeExchange CNtsChecker::AuthenticatedExchange(const SockAddrIn& server, con
     return result;
 }
 
+bool CNtsChecker::ResolveNtpServer(const NtsNtpServer& ntp, SockAddrIn& address)
+{
+    if (ntp.namedByServer && !IsStrictHost(ntp.host))
+        return false;
+    NtpExchange where;
+    if (!m_engine.Resolve(BracketedHost(ntp.host) + ":" + std::to_string(ntp.port), where))
+        return false;
+    address = where.server;
+    return true;
+}
+
 void CNtsChecker::TimeExchanges(NtsCheck& check)
 {
     const NtsKeyExchange& ke = check.keyExchange;
-    if (!NtsKeyExchangeUsable(ke))
+    if (!NtsKeyExchangeTrusted(ke))
         return;
-    check.ntpHost = ke.response.ntpServer.empty() ? ke.host : ke.response.ntpServer;
-    check.ntpPort = ke.response.ntpPort >= 0 ? ke.response.ntpPort : NtpPort;
-    NtpExchange where;
-    check.ntpResolved = m_engine.Resolve(check.ntpHost, where, check.ntpPort);
+    check.ntp = NtsNtpServerOf(ke);
+    SockAddrIn server;
+    check.ntpResolved = ResolveNtpServer(check.ntp, server);
     if (!check.ntpResolved)
         return;
     auto named = [&](NtpExchange& e) {
-        e.host = check.ntpHost;
-        e.port = check.ntpPort;
+        e.host = check.ntp.host;
+        e.port = check.ntp.port;
     };
-    check.first = AuthenticatedExchange(where.server, ke.response.cookies.front(), ke.keys);
+    check.first = TimeExchange(server, ke.response.cookies.front(), ke.keys);
     named(check.first.exchange);
     if (check.first.Authenticated() && !check.first.answer.cookies.empty()) {
-        check.second = AuthenticatedExchange(where.server, check.first.answer.cookies.front(), ke.keys);
+        check.second = TimeExchange(server, check.first.answer.cookies.front(), ke.keys);
         named(check.second.exchange);
     }
     // Silence to the NTS request: does the same port answer plain NTP?
     const NtpExchange& first = check.first.exchange;
-    if (first.rejected.empty() &&
+    if (check.first.run && first.rejected.empty() &&
         (first.outcome == ExchangeOutcome::TimedOut || first.outcome == ExchangeOutcome::ClosedPort)) {
         check.plainRun = true;
         ExchangeOptions plain;
         plain.timeoutSeconds = NtpTimeoutSeconds;
-        check.plain = Exchange(where.server, plain);
+        check.plain = Exchange(server, plain);
         named(check.plain);
     }
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The NTS check of a secured time server as a value: the key exchange over
-// TLS with every fact an operator needs, two authenticated NTP exchanges
-// (the second with a cookie the first one returned), a plain NTP query when
-// the authenticated answer is missing, and the verdict.
+// TLS with every fact an operator needs, and only when it is to be trusted
+// two authenticated NTP exchanges (the second with a cookie the first one
+// returned) and a plain NTP query when the authenticated answer is missing.
 #include "nts/NtsKeRecords.h"
 #include "nts/NtsPacket.h"
 #include "platform/Crypto.h"
@@ -26,6 +26,10 @@ struct NtsKeyExchange {
     std::vector<NtsKeRecord> records;
     bool endOfMessage = false;
     std::string readFailure; // why the records ended early ("" when the server closed)
+    size_t recordBytes = 0;  // of the record stream read
+    // The key exchange's time ran out: in the handshake when TLS was not
+    // established, else while the records came.
+    bool timedOut = false;
     NtsKeResponse response;
     bool aeadSupported = false; // this build can do the algorithm chosen
     NtsKeys keys;
@@ -38,6 +42,7 @@ struct NtsKeyExchange {
 
 struct NtsTimeExchange {
     bool run = false;
+    bool cookieTooLong = false; // nothing sent: the cookie is over NtsMaxCookieBytes
     NtpExchange exchange;
     NtsAnswer answer;                          // of the answer taken
     NtsAnswerKind rejectedKind = NtsAnswerKind::Malformed; // of the last datagram put aside
@@ -45,10 +50,18 @@ struct NtsTimeExchange {
     bool Nak() const { return exchange.Answered() && answer.kind == NtsAnswerKind::Nak; }
 };
 
+// Where the NTP exchanges of a key exchange go: the server its records
+// name, else the key exchange's own host; the port they name, else NTP's.
+struct NtsNtpServer {
+    std::string host;
+    int32_t port = NtpPort;
+    bool namedByServer = false; // the host came from the records
+};
+NtsNtpServer NtsNtpServerOf(const NtsKeyExchange& ke);
+
 struct NtsCheck {
     NtsKeyExchange keyExchange;
-    std::string ntpHost; // where the NTP exchanges go
-    int32_t ntpPort = NtpPort;
+    NtsNtpServer ntp; // set when the key exchange is trusted
     bool ntpResolved = false;
     NtsTimeExchange first;
     NtsTimeExchange second;
@@ -67,17 +80,26 @@ public:
     void UseSocket(SocketHandle socket) { m_socket = socket; }
 
     // The key exchange with the server that `where` names (as Resolve
-    // filled it, with the key-exchange port as default).
+    // filled it, with the key-exchange port as default), within
+    // NtsKeyExchangeSeconds whatever the server does.
     NtsKeyExchange KeyExchange(const NtpExchange& where, const std::vector<std::string>& caFiles);
-    // The NTP part, with the cookies and keys of `check.keyExchange`.
+    // The NTP part, with the cookies and keys of `check.keyExchange`; nothing
+    // is sent unless the key exchange is trusted.
     void TimeExchanges(NtsCheck& check);
     NtsCheck Check(const std::string& serverText, const std::vector<std::string>& caFiles);
 
+    // The address of a trusted key exchange's NTP server; false when it is
+    // not found, or a host the server named is not a strict host.
+    bool ResolveNtpServer(const NtsNtpServer& ntp, SockAddrIn& address);
+    // One authenticated NTP exchange with `server`, spending `cookie` with
+    // the keys of a trusted key exchange: the answer, the new cookies it
+    // carried, or a NAK. A cookie over NtsMaxCookieBytes is not sent.
+    NtsTimeExchange TimeExchange(const SockAddrIn& server, const std::vector<uint8_t>& cookie, const NtsKeys& keys);
+
 private:
+    void Handshake(ITlsChannel& channel, int64_t start, NtsKeyExchange& ke);
     void ReadRecords(ITlsChannel& channel, NtsKeyExchange& ke);
     void ExportKeys(ITlsChannel& channel, NtsKeyExchange& ke);
-    NtsTimeExchange AuthenticatedExchange(const SockAddrIn& server, const std::vector<uint8_t>& cookie,
-                                          const NtsKeys& keys);
     NtpExchange Exchange(const SockAddrIn& server, const ExchangeOptions& options);
 
     CExchangeEngine& m_engine;
@@ -86,6 +108,10 @@ private:
     SocketHandle m_socket = InvalidSocket;
 };
 
-// The keys the check could use: the server chose NTPv4 and an AEAD
-// algorithm this build has, gave cookies, and the keys were exported.
-bool NtsKeyExchangeUsable(const NtsKeyExchange& ke);
+// Whether NTP exchanges may follow the key exchange: its certificate
+// verified, ntske/1 agreed, End of Message seen, no Error record, sound
+// records, cookies each at most NtsMaxCookieBytes, the keys exported.
+bool NtsKeyExchangeTrusted(const NtsKeyExchange& ke);
+
+// The most a key exchange may take, connection and TLS included.
+constexpr int NtsKeyExchangeSeconds = 10;

@@ -19,6 +19,9 @@ constexpr uint16_t NtpServer = 6;
 constexpr uint16_t NtpPort = 7;
 } // namespace NtsKeType
 
+// Longer cookies are a fault of the server that gave them, and never sent.
+constexpr size_t NtsMaxCookieBytes = 1024;
+
 constexpr uint16_t NtsProtocolNtpV4 = 0;
 constexpr uint16_t AeadAesSivCmac256 = 15;
 

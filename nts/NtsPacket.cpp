@@ -84,6 +84,7 @@ std::string NtsAnswerKindText(NtsAnswerKind kind)
     case NtsAnswerKind::OtherUniqueIdentifier: return "Unique Identifier of another request";
     case NtsAnswerKind::NoAuthenticator: return "no NTS authenticator";
     case NtsAnswerKind::AuthenticatorInvalid: return "NTS authenticator invalid";
+    case NtsAnswerKind::NotEchoed: return "Originate Timestamp not the request's";
     }
     return "";
 }

@@ -31,6 +31,7 @@ enum class NtsAnswerKind {
     OtherUniqueIdentifier,// the answer to another request
     NoAuthenticator,      // neither authenticated nor a NAK
     AuthenticatorInvalid, // sealed with other keys, or altered on the way
+    NotEchoed,            // its Originate Timestamp is not the request's transmit time
 };
 
 struct NtsAnswer {

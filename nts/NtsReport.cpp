@@ -1,9 +1,9 @@
 #include "nts/NtsReport.h"
 
 #include "ntp/Format.h"
+#include "ntp/PrintableText.h"
 #include "query/ResultSummary.h"
 #include "query/ServerText.h"
-
 
 namespace {
 
@@ -15,18 +15,10 @@ const char* const Blank = "|                                                    
 const char* const Bottom = "+-------------------------------------------------------------+\r\n";
 constexpr int64_t SecondsPerDay = 86400;
 
-// Bytes a server chose, shown so that they cannot upset the terminal.
-std::string Printable(const std::string& text)
-{
-    std::string out;
-    for (unsigned char c : text)
-        out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
-    return out;
-}
-
+// Values may be bytes a server chose: shown so that they cannot upset the terminal.
 std::string Line(const std::string& label, const std::string& value)
 {
-    return "| " + PadRight(label, LabelWidth) + PadRight(Printable(value), ValueWidth) + "|\r\n";
+    return "| " + PadRight(label, LabelWidth) + PadRight(PrintableText(value), ValueWidth) + "|\r\n";
 }
 
 std::string Milliseconds(int64_t micros) { return Format("%.1f ms", micros / 1000.0); }
@@ -65,6 +57,7 @@ std::string CertificateLines(const NtsKeyExchange& ke, int64_t now)
         return Line("Certificate:", "none");
     std::string text = Line("Subject:", c.subject) + Line("Issuer:", c.issuer) + Line("DNS names:", List(c.dnsNames)) +
                        Line("IP addresses:", List(c.ipAddresses)) +
+                       (c.purposes.empty() ? "" : Line("Key usage:", List(c.purposes))) +
                        Line("Name match:", (c.nameMatches ? "yes, " : "no, not ") + ke.host) +
                        Line("Valid from:", FormatLocalDate(c.notBefore)) +
                        Line("Valid until:", FormatLocalDate(c.notAfter) + " (" + DaysLeft(c.notAfter, now) + ")");
@@ -106,9 +99,9 @@ std::string RecordLines(const std::vector<NtsKeRecord>& records)
 
 std::string ExchangeTitle(const NtsCheck& check, const NtsTimeExchange& t, int number)
 {
-    const std::string host = BracketedHost(check.ntpHost);
-    return Format("%sNTS exchange %i with %s:%i, cookie from the %s\r\n", number == 1 ? "" : "\r\n",
-                  number, host.c_str(), check.ntpPort,
+    const std::string host = PrintableText(BracketedHost(check.ntp.host));
+    return Format("%sNTS exchange %i with %s:%i%s, cookie from the %s\r\n", number == 1 ? "" : "\r\n", number,
+                  host.c_str(), check.ntp.port, check.ntp.namedByServer ? " (named by the server)" : "",
                   number == 1 ? "key exchange" : "first answer") +
            (t.exchange.rejected.empty() ? ""
                                         : "--Answer put aside: " + NtsAnswerKindText(t.rejectedKind) + "\r\n");
@@ -126,7 +119,7 @@ void AppendExchange(std::vector<std::string>& blocks, const NtsCheck& check, con
         return;
     }
     packetShown = true;
-    blocks.push_back(FormatResultBox(check.ntpHost, e.reply));
+    blocks.push_back(FormatResultBox(PrintableText(check.ntp.host), e.reply));
     blocks.push_back(Format("Packet size: %i bytes\r\n", e.receivedBytes));
     blocks.push_back(e.reply.GetPacketContent());
     const size_t cookies = t.answer.cookies.size();
@@ -173,6 +166,8 @@ std::string FormatNtsVerdict(const NtsVerdict& verdict) { return "\r\nVerdict: "
 std::vector<std::string> NtsReportBlocks(const NtsCheck& check, const NtsVerdict& verdict, int64_t now)
 {
     std::vector<std::string> blocks{FormatNtsKeyExchangeBox(check.keyExchange, now)};
+    if (check.keyExchange.connected && !NtsKeyExchangeTrusted(check.keyExchange))
+        blocks.push_back("No NTS request sent: the key exchange is not to be trusted (verdict below)\r\n");
     bool packetShown = false;
     AppendExchange(blocks, check, check.first, 1, packetShown);
     AppendExchange(blocks, check, check.second, 2, packetShown);

@@ -1,14 +1,19 @@
 #include "nts/NtsVerdict.h"
 
 #include "ntp/Format.h"
+#include "ntp/PrintableText.h"
 #include "query/KissCode.h"
 #include "query/ServerText.h"
+#include "query/StrictHost.h"
+
+#include <algorithm>
 
 namespace {
 
+// Hosts and names may come from the server: shown printable only.
 std::string Endpoint(const std::string& host, int port)
 {
-    return Format("%s:%i", BracketedHost(host).c_str(), port);
+    return Format("%s:%i", PrintableText(BracketedHost(host)).c_str(), port);
 }
 
 std::string Names(const TlsCertificateFacts& c)
@@ -17,7 +22,15 @@ std::string Names(const TlsCertificateFacts& c)
     for (const auto* list : {&c.dnsNames, &c.ipAddresses})
         for (const std::string& name : *list)
             names += (names.empty() ? "" : ", ") + name;
-    return names.empty() ? "subject " + c.subject : names;
+    return PrintableText(names.empty() ? "subject " + c.subject : names);
+}
+
+std::string Joined(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : ", ") + item;
+    return text;
 }
 
 // The certificate's first fault, or "" when it is sound for the server text.
@@ -33,15 +46,19 @@ NtsVerdict CertificateVerdict(const NtsKeyExchange& ke)
                                                  FormatLocalDate(c.notBefore) +
                                                  ": check the server's and this computer's clocks"};
     if (!c.nameMatches)
-        return {"certificate-other-name",
-                "the server's certificate is for another name (" + Names(c) + "), not for " + ke.host};
+        return {"certificate-other-name", "the server's certificate is for another name (" + Names(c) +
+                                              "), not for " + PrintableText(ke.host)};
     if (c.untrusted) {
-        std::string text = "the server's certificate is not trusted: its issuer " + c.issuer +
+        std::string text = "the server's certificate is not trusted: its issuer " + PrintableText(c.issuer) +
                            " is not among the trusted authorities";
         if (!ke.tls.caProblem.empty())
             text += " (CA file " + ke.tls.caProblem + ")";
         return {"certificate-untrusted", text};
     }
+    if (c.wrongPurpose)
+        return {"certificate-wrong-purpose",
+                "the server's certificate is not for a TLS server: its Extended Key Usage allows only " +
+                    PrintableText(Joined(c.purposes))};
     if (!c.verified)
         return {"certificate-invalid", "the server's certificate failed verification: " + c.verification};
     return {};
@@ -71,6 +88,10 @@ NtsVerdict RecordsVerdict(const NtsKeyExchange& ke)
     if (!r.errors.empty())
         return {"ke-error", "the server answered the key exchange with an Error record, code " +
                                 NtsKeErrorName(r.errors.front())};
+    if (ke.timedOut)
+        return {"ke-timeout", Format("the key exchange took longer than %i s: the server was still sending its "
+                                     "records (%zu bytes, no End of Message)",
+                                     NtsKeyExchangeSeconds, ke.recordBytes)};
     if (!ke.endOfMessage)
         return {"ke-incomplete", "the key exchange ended before its End of Message: " +
                                      (ke.readFailure.empty() ? std::string("the server closed the connection")
@@ -90,23 +111,42 @@ NtsVerdict RecordsVerdict(const NtsKeyExchange& ke)
                                            ", which this build cannot do"};
     if (r.cookies.empty())
         return {"ke-no-cookies", "the key exchange gave no cookies"};
+    const auto longest = std::max_element(r.cookies.begin(), r.cookies.end(),
+                                          [](const auto& a, const auto& b) { return a.size() < b.size(); });
+    if (longest->size() > NtsMaxCookieBytes)
+        return {"ke-cookie-too-long", Format("the key exchange gave a cookie of %zu bytes, over the %zu a client "
+                                             "sends: a fault of the server; nothing was sent with it",
+                                             longest->size(), NtsMaxCookieBytes)};
+    if (r.ntpPort == 0)
+        return {"ke-ntp-port-zero", "the key exchange named NTP port 0, where no server can listen: a fault of "
+                                    "the server's records"};
+    if (!r.ntpServer.empty() && !IsStrictHost(r.ntpServer))
+        return {"ke-bad-ntp-server", "the key exchange named an NTP server \"" + PrintableText(r.ntpServer) +
+                                         "\" that is neither an address nor a host name: a fault of the server's "
+                                         "records"};
     if (!ke.keysExported)
         return {"ke-no-keys", "the keys could not be exported from the TLS session"};
     return {};
 }
 
-NtsVerdict KeyExchangeVerdict(const NtsKeyExchange& ke)
+} // namespace
+
+NtsVerdict JudgeNtsKeyExchange(const NtsKeyExchange& ke)
 {
     if (!ke.resolved) {
         if (ke.resolveFailure == ExchangeOutcome::NoHost)
             return {"no-host", "no host given"};
         if (ke.resolveFailure == ExchangeOutcome::InvalidPort)
             return {"invalid-port", "invalid port"};
-        return {"host-not-found", "host " + ke.host + " not found"};
+        return {"host-not-found", "host " + PrintableText(ke.host) + " not found"};
     }
     if (!ke.connected)
         return ConnectionVerdict(ke);
     if (!ke.tls.established) {
+        if (ke.timedOut)
+            return {"ke-timeout", Format("the key exchange took longer than %i s: the server stalled in the TLS "
+                                         "handshake",
+                                         NtsKeyExchangeSeconds)};
         if (!ke.tls.alert.empty())
             return {"tls-alert", "the TLS handshake failed: the server sent the alert \"" + ke.tls.alert + "\""};
         return {"tls-failed", "the TLS handshake failed: " + ke.tls.failure};
@@ -120,12 +160,18 @@ NtsVerdict KeyExchangeVerdict(const NtsKeyExchange& ke)
     return RecordsVerdict(ke);
 }
 
+namespace {
+
 // What became of one authenticated exchange; "" when it was authenticated.
 NtsVerdict ExchangeVerdict(const NtsCheck& check, const NtsTimeExchange& t, bool second)
 {
     const NtpExchange& e = t.exchange;
-    const std::string where = Endpoint(check.ntpHost, check.ntpPort);
+    const std::string where = Endpoint(check.ntp.host, check.ntp.port);
     const char* which = second ? "the second exchange, with a cookie from the first answer" : "the NTS NTP exchange";
+    if (t.cookieTooLong)
+        return {"cookie-too-long", Format("the first answer returned a cookie over %zu bytes: a fault of the "
+                                          "server; nothing was sent with it",
+                                          NtsMaxCookieBytes)};
     if (t.Nak())
         return {second ? "nak-returned-cookie" : "nak",
                 second ? "NTS NAK (kiss code NTSN) to the cookie the server had just returned: its keys changed "
@@ -135,7 +181,7 @@ NtsVerdict ExchangeVerdict(const NtsCheck& check, const NtsTimeExchange& t, bool
     if (t.Authenticated()) {
         const std::string kiss = KissCode(e);
         if (!kiss.empty())
-            return {"kiss", Format("the server answered with kiss code %s (%s)", kiss.c_str(),
+            return {"kiss", Format("the server answered with kiss code %s (%s)", PrintableText(kiss).c_str(),
                                    KissCodeMeaning(kiss).c_str())};
         return {};
     }
@@ -163,11 +209,13 @@ NtsVerdict ExchangeVerdict(const NtsCheck& check, const NtsTimeExchange& t, bool
 
 NtsVerdict JudgeNtsCheck(const NtsCheck& check)
 {
-    NtsVerdict verdict = KeyExchangeVerdict(check.keyExchange);
+    NtsVerdict verdict = JudgeNtsKeyExchange(check.keyExchange);
     if (!verdict.code.empty())
         return verdict;
     if (!check.ntpResolved)
-        return {"ntp-host-not-found", "the NTP server " + check.ntpHost + " named by the key exchange was not found"};
+        return {"ntp-host-not-found", "the NTP server " + PrintableText(check.ntp.host) +
+                                          (check.ntp.namedByServer ? " named by the key exchange" : "") +
+                                          " was not found"};
     verdict = ExchangeVerdict(check, check.first, false);
     if (!verdict.code.empty())
         return verdict;

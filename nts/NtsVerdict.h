@@ -12,6 +12,8 @@ struct NtsVerdict {
 };
 
 NtsVerdict JudgeNtsCheck(const NtsCheck& check);
+// The key exchange's first fault; the code is "" when it is to be trusted.
+NtsVerdict JudgeNtsKeyExchange(const NtsKeyExchange& ke);
 
 // Why an answer of this check must not set the clock ("" when it may): the
 // certificate must have been verified for the server's name, and the answer

@@ -37,14 +37,20 @@ struct TlsCertificateFacts {
     bool untrusted = false; // no trusted authority signed it
     bool expired = false;
     bool notYetValid = false;
+    // Its Extended Key Usage does not allow TLS server authentication.
+    bool wrongPurpose = false;
+    std::vector<std::string> purposes; // its Extended Key Usage, in words; empty when it has none
     std::string verification; // the library's words for the result
 };
 
 struct TlsOptions {
     std::string serverName;              // for SNI (when not an address) and the name check
-    std::string alpn;                    // the one protocol offered
+    std::string alpn;                    // the one protocol offered; "" offers none
     std::vector<std::string> caFiles;    // PEM files trusted besides the system's store
-    int timeoutMilliseconds = 5000;      // for the handshake and for each read
+    // The session's whole time from the handshake's start: the handshake and
+    // every read after it end by then, however slowly a server sends.
+    int timeoutMilliseconds = 5000;
+    bool onlyTls12 = false;              // offer TLS 1.2 alone instead of TLS 1.3 alone
 };
 
 struct TlsSessionFacts {
@@ -69,6 +75,8 @@ public:
     // server has closed it, -1 on a failure or time-out (`ReadFailure`).
     virtual int Read(uint8_t* buffer, int capacity) = 0;
     virtual std::string ReadFailure() = 0;
+    // Whether the handshake or a read failed because the session's time ran out.
+    virtual bool TimedOut() = 0;
     // Keying material of the session (RFC 5705); empty when not available.
     virtual std::vector<uint8_t> ExportKey(const std::string& label, const std::vector<uint8_t>& context,
                                            size_t length) = 0;

@@ -1,6 +1,7 @@
 #include "frontends/terminal/NtsJson.h"
 
 #include "frontends/terminal/ExchangeJson.h"
+#include "ntp/PrintableText.h"
 #include "query/KissCode.h"
 
 namespace {
@@ -8,6 +9,15 @@ namespace {
 using nlohmann::json;
 
 json OrNull(const std::string& text) { return text.empty() ? json() : json(text); }
+
+// Text a server chose, as the report shows it.
+std::vector<std::string> Printable(const std::vector<std::string>& texts)
+{
+    std::vector<std::string> out;
+    for (const std::string& text : texts)
+        out.push_back(PrintableText(text));
+    return out;
+}
 
 const char* ConnectText(TcpConnectOutcome outcome)
 {
@@ -22,8 +32,12 @@ const char* ConnectText(TcpConnectOutcome outcome)
 
 json CertificateJson(const TlsCertificateFacts& c, int64_t now)
 {
-    return {{"subject", c.subject},           {"issuer", c.issuer},
-            {"dns_names", c.dnsNames},        {"ip_addresses", c.ipAddresses},
+    return {{"subject", PrintableText(c.subject)},
+            {"issuer", PrintableText(c.issuer)},
+            {"dns_names", Printable(c.dnsNames)},
+            {"ip_addresses", Printable(c.ipAddresses)},
+            {"key_usage", Printable(c.purposes)},
+            {"wrong_purpose", c.wrongPurpose},
             {"name_matches", c.nameMatches},  {"not_before_unix", c.notBefore},
             {"not_after_unix", c.notAfter},   {"seconds_left", c.notAfter - now},
             {"verified", c.verified},         {"untrusted", c.untrusted},
@@ -39,7 +53,7 @@ json RecordsJson(const std::vector<NtsKeRecord>& records)
                         {"name", NtsKeRecordName(r.type)},
                         {"critical", r.critical},
                         {"body_bytes", r.body.size()},
-                        {"value", r.type == NtsKeType::NewCookie ? json() : json(NtsKeRecordValue(r))}});
+                        {"value", r.type == NtsKeType::NewCookie ? json() : json(PrintableText(NtsKeRecordValue(r)))}});
     return list;
 }
 
@@ -67,8 +81,10 @@ json KeyExchangeJson(const NtsKeyExchange& ke, int64_t now)
         {"certificate", tls.hasCertificate ? CertificateJson(tls.certificate, now) : json()},
         {"records", RecordsJson(ke.records)},
         {"end_of_message", ke.endOfMessage},
+        {"timed_out", ke.timedOut},
+        {"trusted", NtsKeyExchangeTrusted(ke)},
         {"cookie_bytes", cookieSizes},
-        {"ntp_server", OrNull(ke.response.ntpServer)},
+        {"ntp_server", OrNull(PrintableText(ke.response.ntpServer))},
         {"ntp_port", ke.response.ntpPort >= 0 ? json(ke.response.ntpPort) : json()},
         {"aead", ke.response.aeadAlgorithms.empty() ? json() : json(ke.response.aeadAlgorithms.front())},
         {"keys_exported", ke.keysExported},
@@ -83,7 +99,7 @@ json ExchangeJson(const NtsTimeExchange& t)
     const NtpExchange& e = t.exchange;
     json out = {{"authenticated", t.Authenticated()},
                 {"nak", t.Nak()},
-                {"kiss_code", OrNull(KissCode(e))},
+                {"kiss_code", OrNull(PrintableText(KissCode(e)))},
                 {"new_cookies", t.answer.cookies.size()},
                 {"put_aside", e.rejected.empty() ? json() : json(NtsAnswerKindText(t.rejectedKind))}};
     if (e.Answered())
@@ -102,8 +118,9 @@ json NtsCheckJson(const NtsCheck& check, const NtsVerdict& verdict, int64_t now)
         plain = {{"answered", check.plain.Answered()}, {"error", OrNull(ExchangeFailureText(check.plain))}};
     return {
         {"key_exchange", KeyExchangeJson(check.keyExchange, now)},
-        {"ntp_host", OrNull(check.ntpHost)},
-        {"ntp_port", check.ntpHost.empty() ? json() : json(check.ntpPort)},
+        {"ntp_host", OrNull(PrintableText(check.ntp.host))},
+        {"ntp_port", check.ntp.host.empty() ? json() : json(check.ntp.port)},
+        {"ntp_host_named_by_server", check.ntp.namedByServer},
         {"exchanges", {ExchangeJson(check.first), ExchangeJson(check.second)}},
         {"plain_ntp", plain},
         {"verdict", {{"code", verdict.code}, {"text", verdict.text}, {"works", verdict.Works()}}},

@@ -1,8 +1,11 @@
 #include "platform/Tls.h"
 #include "platform/posix/WsaErrno.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <gnutls/gnutls.h>
@@ -17,6 +20,10 @@ namespace {
 
 // TLS 1.3 and nothing older: NTS key exchanges must not fall back.
 const char* const Tls13Only = "NORMAL:-VERS-ALL:+VERS-TLS1.3";
+// Only to see whether a server refuses it.
+const char* const Tls12Only = "NORMAL:-VERS-ALL:+VERS-TLS1.2";
+
+using SteadyClock = std::chrono::steady_clock;
 
 socklen_t ToSockaddr(const SockAddrIn& a, sockaddr_storage& storage)
 {
@@ -72,11 +79,28 @@ bool ReadAltNames(gnutls_x509_crt_t crt, TlsCertificateFacts& facts)
     }
 }
 
-// A server that hangs up must end a write with an error, not the program
-// with SIGPIPE.
-ssize_t SendWithoutSignal(gnutls_transport_ptr_t fd, const void* data, size_t size)
+struct Purpose {
+    const char* oid;
+    const char* name;
+};
+const Purpose Purposes[] = {{GNUTLS_KP_TLS_WWW_SERVER, "TLS server"}, {GNUTLS_KP_TLS_WWW_CLIENT, "TLS client"},
+                            {GNUTLS_KP_CODE_SIGNING, "code signing"},  {GNUTLS_KP_EMAIL_PROTECTION, "e-mail"},
+                            {GNUTLS_KP_TIME_STAMPING, "time stamping"}, {GNUTLS_KP_OCSP_SIGNING, "OCSP signing"},
+                            {GNUTLS_KP_ANY, "any"}};
+
+// The Extended Key Usage of a certificate in words, unknown ones by OID.
+std::vector<std::string> ReadPurposes(gnutls_x509_crt_t crt)
 {
-    return ::send(static_cast<int>(reinterpret_cast<intptr_t>(fd)), data, size, MSG_NOSIGNAL);
+    std::vector<std::string> names;
+    for (unsigned seq = 0;; ++seq) {
+        char oid[128];
+        size_t size = sizeof oid;
+        if (gnutls_x509_crt_get_key_purpose_oid(crt, seq, oid, &size, nullptr) < 0)
+            return names;
+        const auto known = std::find_if(std::begin(Purposes), std::end(Purposes),
+                                        [&](const Purpose& p) { return std::strcmp(p.oid, oid) == 0; });
+        names.emplace_back(known != std::end(Purposes) ? known->name : oid);
+    }
 }
 
 bool NameMatches(gnutls_x509_crt_t crt, const std::string& name)
@@ -108,14 +132,16 @@ public:
 
     bool Handshake(const TlsOptions& options, TlsSessionFacts& facts) override
     {
+        m_deadline = SteadyClock::now() + std::chrono::milliseconds(options.timeoutMilliseconds);
         if (!SetUp(options, facts))
             return false;
         int result;
         do {
             result = gnutls_handshake(m_session);
-        } while (result < 0 && gnutls_error_is_fatal(result) == 0);
+        } while (result < 0 && gnutls_error_is_fatal(result) == 0 && !Expired());
         if (result < 0) {
-            facts.failure = gnutls_strerror(result);
+            m_timedOut = result == GNUTLS_E_TIMEDOUT || Expired();
+            facts.failure = gnutls_strerror(m_timedOut ? GNUTLS_E_TIMEDOUT : result);
             if (result == GNUTLS_E_FATAL_ALERT_RECEIVED)
                 facts.alert = gnutls_alert_get_name(gnutls_alert_get(m_session));
             return false;
@@ -136,7 +162,7 @@ public:
         size_t sent = 0;
         while (sent < bytes.size()) {
             const ssize_t n = gnutls_record_send(m_session, bytes.data() + sent, bytes.size() - sent);
-            if (n == GNUTLS_E_AGAIN || n == GNUTLS_E_INTERRUPTED)
+            if ((n == GNUTLS_E_AGAIN || n == GNUTLS_E_INTERRUPTED) && !Expired())
                 continue;
             if (n < 0)
                 return false;
@@ -148,9 +174,11 @@ public:
     int Read(uint8_t* buffer, int capacity) override
     {
         for (;;) {
-            const ssize_t n = gnutls_record_recv(m_session, buffer, static_cast<size_t>(capacity));
+            const ssize_t n = Expired() ? GNUTLS_E_TIMEDOUT
+                                        : gnutls_record_recv(m_session, buffer, static_cast<size_t>(capacity));
             if (n == GNUTLS_E_AGAIN || n == GNUTLS_E_INTERRUPTED)
                 continue;
+            m_timedOut = n == GNUTLS_E_TIMEDOUT;
             // Closed without TLS's goodbye is still closed: the records say
             // whether anything is missing.
             if (n == 0 || n == GNUTLS_E_PREMATURE_TERMINATION)
@@ -164,6 +192,7 @@ public:
     }
 
     std::string ReadFailure() override { return m_readFailure; }
+    bool TimedOut() override { return m_timedOut; }
 
     std::vector<uint8_t> ExportKey(const std::string& label, const std::vector<uint8_t>& context,
                                    size_t length) override
@@ -178,11 +207,40 @@ public:
     }
 
 private:
+    bool Expired() const { return SteadyClock::now() >= m_deadline; }
+
+    // The transport: a server that hangs up must end a write with an error,
+    // not the program with SIGPIPE; and no wait for bytes goes past the
+    // session's deadline, however often a trickle of them restarts GnuTLS's own.
+    static ssize_t Push(gnutls_transport_ptr_t self, const void* data, size_t size)
+    {
+        return ::send(static_cast<CGnuTlsChannel*>(self)->m_fd, data, size, MSG_NOSIGNAL);
+    }
+    static ssize_t Pull(gnutls_transport_ptr_t self, void* data, size_t size)
+    {
+        return ::recv(static_cast<CGnuTlsChannel*>(self)->m_fd, data, size, 0);
+    }
+    static int PullTimeout(gnutls_transport_ptr_t self, unsigned ms)
+    {
+        const auto* channel = static_cast<const CGnuTlsChannel*>(self);
+        for (;;) {
+            const int64_t left =
+                std::chrono::ceil<std::chrono::milliseconds>(channel->m_deadline - SteadyClock::now()).count();
+            if (left <= 0)
+                return 0;
+            const int64_t wait = ms == GNUTLS_INDEFINITE_TIMEOUT ? left : std::min<int64_t>(left, ms);
+            pollfd p{channel->m_fd, POLLIN, 0};
+            const int ready = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(wait, INT_MAX)));
+            if (ready >= 0 || errno != EINTR)
+                return ready;
+        }
+    }
+
     bool SetUp(const TlsOptions& options, TlsSessionFacts& facts)
     {
         if (gnutls_certificate_allocate_credentials(&m_credentials) < 0 ||
             gnutls_init(&m_session, GNUTLS_CLIENT) < 0 ||
-            gnutls_priority_set_direct(m_session, Tls13Only, nullptr) < 0) {
+            gnutls_priority_set_direct(m_session, options.onlyTls12 ? Tls12Only : Tls13Only, nullptr) < 0) {
             facts.failure = "TLS could not be set up";
             return false;
         }
@@ -200,11 +258,16 @@ private:
             gnutls_server_name_set(m_session, GNUTLS_NAME_DNS, options.serverName.data(), options.serverName.size());
         gnutls_datum_t protocol{reinterpret_cast<unsigned char*>(const_cast<char*>(options.alpn.data())),
                                 static_cast<unsigned>(options.alpn.size())};
-        gnutls_alpn_set_protocols(m_session, &protocol, 1, 0);
-        gnutls_transport_set_int(m_session, m_fd);
-        gnutls_transport_set_push_function(m_session, SendWithoutSignal);
-        gnutls_handshake_set_timeout(m_session, static_cast<unsigned>(options.timeoutMilliseconds));
-        gnutls_record_set_timeout(m_session, static_cast<unsigned>(options.timeoutMilliseconds));
+        if (!options.alpn.empty())
+            gnutls_alpn_set_protocols(m_session, &protocol, 1, 0);
+        gnutls_transport_set_ptr(m_session, this);
+        gnutls_transport_set_push_function(m_session, Push);
+        gnutls_transport_set_pull_function(m_session, Pull);
+        gnutls_transport_set_pull_timeout_function(m_session, PullTimeout);
+        // Both only make GnuTLS ask PullTimeout, which keeps to the deadline.
+        const unsigned timeout = static_cast<unsigned>(std::max(options.timeoutMilliseconds, 1));
+        gnutls_handshake_set_timeout(m_session, timeout);
+        gnutls_record_set_timeout(m_session, timeout);
         return true;
     }
 
@@ -228,6 +291,7 @@ private:
                 gnutls_free(dn.data);
             }
             ReadAltNames(crt, c);
+            c.purposes = ReadPurposes(crt);
             c.nameMatches = NameMatches(crt, serverName);
             c.notBefore = gnutls_x509_crt_get_activation_time(crt);
             c.notAfter = gnutls_x509_crt_get_expiration_time(crt);
@@ -239,7 +303,10 @@ private:
     void Verify(TlsCertificateFacts& c)
     {
         unsigned status = 0;
-        if (gnutls_certificate_verify_peers2(m_session, &status) < 0) {
+        // For a server: a certificate only for clients must not pass.
+        gnutls_typed_vdata_st purpose{GNUTLS_DT_KEY_PURPOSE_OID,
+                                      reinterpret_cast<unsigned char*>(const_cast<char*>(GNUTLS_KP_TLS_WWW_SERVER)), 0};
+        if (gnutls_certificate_verify_peers(m_session, &purpose, 1, &status) < 0) {
             c.verification = "could not be verified";
             return;
         }
@@ -247,6 +314,7 @@ private:
         c.untrusted = (status & (GNUTLS_CERT_SIGNER_NOT_FOUND | GNUTLS_CERT_SIGNER_NOT_CA)) != 0;
         c.expired = (status & GNUTLS_CERT_EXPIRED) != 0;
         c.notYetValid = (status & GNUTLS_CERT_NOT_ACTIVATED) != 0;
+        c.wrongPurpose = (status & GNUTLS_CERT_PURPOSE_MISMATCH) != 0;
         gnutls_datum_t text{};
         if (gnutls_certificate_verification_status_print(status, GNUTLS_CRT_X509, &text, 0) == 0) {
             c.verification = DatumText(text);
@@ -258,6 +326,8 @@ private:
     gnutls_session_t m_session = nullptr;
     gnutls_certificate_credentials_t m_credentials = nullptr;
     bool m_established = false;
+    SteadyClock::time_point m_deadline = SteadyClock::now();
+    bool m_timedOut = false;
     std::string m_readFailure;
 };
 

@@ -53,7 +53,7 @@ NtsCheck SoundCheck()
     ke.response = ReadNtsKeResponse(ke.records);
     ke.aeadSupported = ke.keysExported = true;
     ke.keys = {15, std::vector<uint8_t>(32), std::vector<uint8_t>(32)};
-    c.ntpHost = ke.host;
+    c.ntp.host = ke.host;
     c.ntpResolved = true;
     c.first = c.second = Authenticated();
     return c;
