@@ -35,8 +35,7 @@ void CAuditor::AuditAddressOf(AuditAddress& a, const std::string& host, const Au
     NtsAuditFacts nts;
     NtpExchange v3;
     ExposureFacts exposure;
-    RunBeside([&] { nts = ProbeNts(m_engine, m_tls, m_crypto, a.address, host, options); },
-              [&] {
+    RunTogether({[&] {
                   ExchangeOptions asked;
                   asked.accept = EchoesTheRequest; // a stray must not pass for the answer
                   asked.version = NtpVersion4;
@@ -44,7 +43,8 @@ void CAuditor::AuditAddressOf(AuditAddress& a, const std::string& host, const Au
                   asked.version = NtpClientVersion;
                   v3 = m_engine.Query(a.address, asked);
                   exposure = ProbeExposure(m_engine, a.address);
-              });
+              },
+              [&] { nts = ProbeNts(m_engine, m_tls, m_crypto, a.address, host, options); }});
     const BurstFacts burst = RunBurst(m_engine, a.address);
 
     const AuditCheck answers = JudgeAnswers(a.answer, v3, options.localClock());

@@ -59,6 +59,10 @@ uint16_t NetworkOrder(uint16_t port)
     return value;
 }
 
+// RFC 8915 has a key-exchange server refuse both: TLS before 1.3, and a
+// client that does not speak its protocol.
+bool HandshakeAccepted(const KeProbe& p) { return p.connected && p.tls.established; }
+
 bool Absent(const NtsVerdict& v) { return v.code == "ke-refused" || v.code == "ke-silent"; }
 
 std::string ProbeLine(const char* what, const KeProbe& p)
@@ -80,7 +84,8 @@ int NtsAuditFacts::Datagrams() const
 
 int NtsAuditFacts::Connections() const
 {
-    return (check.keyExchange.resolved ? 1 : 0) + (unknownCritical.run ? 1 : 0);
+    return (check.keyExchange.resolved ? 1 : 0) + (onlyTls12.run ? 1 : 0) + (noAlpn.run ? 1 : 0) +
+           (unknownCritical.run ? 1 : 0);
 }
 
 NtsAuditFacts ProbeNts(CExchangeEngine& engine, ITlsConnector& tls, ICrypto& crypto, const SockAddrIn& address,
@@ -103,12 +108,16 @@ NtsAuditFacts ProbeNts(CExchangeEngine& engine, ITlsConnector& tls, ICrypto& cry
     if (facts.check.keyExchange.response.ntpServer.empty())
         facts.check.keyExchange.response.ntpServer = AddressText(address);
     // The probe's connection while the time exchanges run: the check keeps its 16 s.
-    RunBeside(
-        [&] {
-            facts.unknownCritical = RunKeProbe(tls, where.server, TlsOptions{host, NtsKeAlpn, options.caFiles, ProbeTlsMs},
-                                               RequestWithUnknownCritical());
-        },
-        [&] { checker.TimeExchanges(facts.check); });
+    const TlsOptions normal{host, NtsKeAlpn, options.caFiles, ProbeTlsMs};
+    TlsOptions tls12 = normal;
+    tls12.onlyTls12 = true;
+    TlsOptions noAlpn = normal;
+    noAlpn.alpn = "";
+    const std::vector<uint8_t> request = NtsKeClientRequest({AeadAesSivCmac256});
+    RunTogether({[&] { checker.TimeExchanges(facts.check); },
+                 [&] { facts.onlyTls12 = RunKeProbe(tls, where.server, tls12, request); },
+                 [&] { facts.noAlpn = RunKeProbe(tls, where.server, noAlpn, request); },
+                 [&] { facts.unknownCritical = RunKeProbe(tls, where.server, normal, RequestWithUnknownCritical()); }});
     facts.verdict = JudgeNtsCheck(facts.check);
     return facts;
 }
@@ -130,8 +139,10 @@ AuditCheck JudgeNts(const NtsAuditFacts& f)
         check.evidence.push_back(Format("certificate valid until %s: %lld days left",
                                         FormatLocalDate(ke.tls.certificate.notAfter).c_str(),
                                         static_cast<long long>(daysLeft)));
-    if (f.unknownCritical.run)
-        check.evidence.push_back(ProbeLine("unknown critical record", f.unknownCritical));
+    for (const auto& [what, probe] : {std::pair{"TLS 1.2 only", &f.onlyTls12}, std::pair{"no ntske/1 ALPN", &f.noAlpn},
+                                      std::pair{"unknown critical record", &f.unknownCritical}})
+        if (probe->run)
+            check.evidence.push_back(ProbeLine(what, *probe));
     if (!f.verdict.Works()) {
         check.result = AuditResult::Fail;
         check.cap = AuditGrade::C;
@@ -143,7 +154,11 @@ AuditCheck JudgeNts(const NtsAuditFacts& f)
     std::vector<std::string> faults;
     if (daysLeft < CertificateWarnDays)
         faults.push_back(Format("certificate expires in %lld days", static_cast<long long>(daysLeft)));
-    if (f.unknownCritical.response.errors.empty())
+    if (HandshakeAccepted(f.onlyTls12))
+        faults.push_back("a TLS 1.2 handshake is accepted");
+    if (HandshakeAccepted(f.noAlpn))
+        faults.push_back("a handshake without ntske/1 is accepted");
+    if (f.unknownCritical.connected && f.unknownCritical.response.errors.empty())
         faults.push_back("no Error record for an unknown critical record");
     if (!faults.empty()) {
         check.result = AuditResult::Warn;

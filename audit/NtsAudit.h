@@ -22,12 +22,15 @@ struct NtsAuditFacts {
     NtsCheck check;
     NtsVerdict verdict;
     int64_t now = 0; // seconds since 1970, for the certificate's days left
-    KeProbe unknownCritical; // a request with a critical record no server knows
+    KeProbe onlyTls12;       // a handshake offering TLS 1.2 alone: to be refused
+    KeProbe noAlpn;          // a handshake without ntske/1: to be refused
+    KeProbe unknownCritical; // a request with a critical record no server knows: an Error record
     int Datagrams() const;
     int Connections() const;
 };
 
-// The probes go out only when the key exchange was reached at all.
+// The probes go out only when the key exchange was reached at all, at once
+// and beside the time exchanges.
 NtsAuditFacts ProbeNts(CExchangeEngine& engine, ITlsConnector& tls, ICrypto& crypto, const SockAddrIn& address,
                        const std::string& host, const AuditOptions& options);
 AuditCheck JudgeNts(const NtsAuditFacts& facts);
