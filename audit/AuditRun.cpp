@@ -25,27 +25,28 @@ double SecondsSince(IClock& clock, int64_t startMicros)
 }
 } // namespace
 
-// The key exchange beside the plain exchanges and the control queries; the
-// burst last, so that a rate limit it trips cannot cost the NTS exchanges
-// their answers.
+// The key exchange beside the plain exchanges; then the burst, beside the
+// control queries' waits, so that a rate limit it trips cannot cost the NTS
+// exchanges their answers.
 void CAuditor::AuditAddressOf(AuditAddress& a, const std::string& host, const AuditOptions& options)
 {
     IClock& clock = m_engine.Clock();
     const int64_t start = clock.MonotonicMicroseconds();
     NtsAuditFacts nts;
     NtpExchange v3;
-    ExposureFacts exposure;
     RunTogether({[&] {
-                  ExchangeOptions asked;
-                  asked.accept = EchoesTheRequest; // a stray must not pass for the answer
-                  asked.version = NtpVersion4;
-                  a.answer = m_engine.Query(a.address, asked);
-                  asked.version = NtpClientVersion;
-                  v3 = m_engine.Query(a.address, asked);
-                  exposure = ProbeExposure(m_engine, a.address);
-              },
-              [&] { nts = ProbeNts(m_engine, m_tls, m_crypto, a.address, host, options); }});
-    const BurstFacts burst = RunBurst(m_engine, a.address);
+                     ExchangeOptions asked;
+                     asked.accept = EchoesTheRequest; // a stray must not pass for the answer
+                     asked.version = NtpVersion4;
+                     a.answer = m_engine.Query(a.address, asked);
+                     asked.version = NtpClientVersion;
+                     v3 = m_engine.Query(a.address, asked);
+                 },
+                 [&] { nts = ProbeNts(m_engine, m_tls, m_crypto, a.address, host, options); }});
+    BurstFacts burst;
+    ExposureFacts exposure;
+    RunTogether({[&] { burst = RunBurst(m_engine, a.address); },
+                 [&] { exposure = ProbeExposure(m_engine, a.address); }});
 
     const AuditCheck answers = JudgeAnswers(a.answer, v3, options.localClock());
     const NtpExchange& taken = a.answer.Answered() || !v3.Answered() ? a.answer : v3;
