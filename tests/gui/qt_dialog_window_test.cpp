@@ -331,7 +331,7 @@ TEST(QtDialogWindow, EscapeQuitButtonMenuQuitAndCloseBoxEachEndTheDialog)
         {"Escape in the server box", [](OpenDialog& d) { Key(d.Field(), Qt::Key_Escape); }},
         {"Escape on the log pane", [](OpenDialog& d) { Key(d.window.Control(IDC_LOG), Qt::Key_Escape); }},
         {"&Quit button", [](OpenDialog& d) { static_cast<QPushButton*>(d.window.Control(IDCANCEL))->click(); }},
-        {"menu &Quit\tESC", [](OpenDialog& d) { d.FileMenu()->actions().at(1)->trigger(); }},
+        {"menu &Quit\tESC", [](OpenDialog& d) { d.FileMenu()->actions().at(2)->trigger(); }},
         {"close box", [](OpenDialog& d) { d.window.close(); }},
     };
     for (const auto& [name, act] : ways) {
