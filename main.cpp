@@ -22,6 +22,7 @@ int main(int argc, char** argv)
     case RunMode::Nts: return RunTerminalNts(line);
     case RunMode::Monitor: return RunTerminalMonitor(line);
     case RunMode::Survey: return RunTerminalSurvey(line);
+    case RunMode::Audit: return RunTerminalAudit(line);
     case RunMode::Exporter: return RunExporter(line);
     default: return ReportMissingDisplay() ? 2 : ExecWindowProgram(argv);
     }

@@ -193,6 +193,8 @@ public:
     NtpExchange Query(const SockAddrIn& server, const ExchangeOptions& options);
 
     IClock& Clock() { return m_clock; }
+    // For datagrams that are not NTP time exchanges (mode 6 and 7 probes).
+    ISocketLayer& Sockets() { return m_sockets; }
 
 private:
     // Host and port of the parsed text into `exchange`; false with NoHost or InvalidPort.

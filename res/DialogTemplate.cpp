@@ -52,6 +52,7 @@ constexpr MenuItemTemplate FileItems[] = {
     {ID_FILE_STRESS_TEST, "Stress Test", false},
     {0, "", true},
     {ID_FILE_SURVEY, "&Survey", false},
+    {ID_FILE_AUDIT, "&Audit", false},
     {ID_FILE_QUIT, "&Quit\tESC", false},
 };
 

@@ -16,7 +16,7 @@ install_missing_packages "${HOROLAB_RUN_PACKAGES[@]}" "${HOROLAB_TEST_PACKAGES[@
 BUILD="${HOROLAB_BENCH_BUILD:-$HOROLAB_ROOT/build-bench}"
 POLLS="${HOROLAB_BENCH_POLLS:-60}"
 TARGETS=(core_exchange_bench window_bench startup_bench startup_probe bare_dialog
-         monitor_window_bench jitter_monitor_bench terminal_query_bench nts_check_bench survey_bench
+         monitor_window_bench jitter_monitor_bench terminal_query_bench nts_check_bench survey_bench audit_bench
          exporter_bench)
 
 unpack_daemon chrony "$BUILD/daemons"
@@ -63,6 +63,7 @@ run "$B/window_bench" "$CHRONY"
 run "$B/startup_bench"
 run "$B/terminal_query_bench" "$CHRONY"
 run "$B/nts_check_bench"
+run "$B/audit_bench"
 run "$B/survey_bench" "$SURVEYED"
 run "$B/exporter_bench" "$CHRONY" "$BUILD/daemons"
 # The monitor in the real window and its worker alone, side by side on the

@@ -10,6 +10,8 @@
 #                                  one chronyd per ADDRESS, all on one port
 #                                  (DIR/port), in DIR/1, DIR/2, ...
 #   chronyd-fixture.sh stop-many DIR
+# CHRONY_EXTRA, when set, is one more line of the configuration (a
+# ratelimit, say).
 # chronyd runs with -x (it never touches the clock) and -d (in the foreground,
 # logging to DIR/chronyd.log), detached so that the caller does not wait for it.
 set -euo pipefail
@@ -53,6 +55,7 @@ local stratum 3
 cmdport 0
 bindcmdaddress /
 pidfile $dir/chronyd.pid
+${CHRONY_EXTRA:-}
 EOF
 }
 

@@ -11,8 +11,8 @@ HOROLAB_RUN_PACKAGES=(
     libgnutls28-dev ca-certificates # the NTS check: TLS 1.3, AES-SIV, the trust store
 )
 # What the test suite needs besides. No package here configures or starts a
-# service: the daemons the tests run (chronyd, and prometheus to scrape the
-# exporter) are unpacked into the build tree by unpack_daemon, and only their
+# service: the daemons the tests run (chronyd, ntpd from ntpsec, and
+# prometheus to scrape the exporter) are unpacked into the build tree by unpack_daemon, and only their
 # shared libraries are installed (prometheus needs none beyond the C library).
 HOROLAB_TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
@@ -22,6 +22,7 @@ HOROLAB_TEST_PACKAGES=(
     desktop-file-utils dpkg-dev file lintian appstream
     gnutls-bin # certtool makes the NTS tests' certificates
     libcap2 libedit2 libgnutls30 libnettle8 libseccomp2 # chronyd's libraries
+    libbsd0 libssl3 # and ntpd's (NTPsec), which the audit's tests run
 )
 
 as_root() {

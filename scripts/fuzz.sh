@@ -8,7 +8,7 @@ install_missing_packages "${HOROLAB_RUN_PACKAGES[@]}" "${HOROLAB_TEST_PACKAGES[@
 
 seconds="${1:-${HOROLAB_FUZZ_SECONDS:-60}}"
 dir="${HOROLAB_FUZZ_DIR:-$HOROLAB_ROOT/build-fuzz}"
-targets=(ntp_answer server_text nts_fields strict_host target_key)
+targets=(ntp_answer server_text nts_fields strict_host target_key mode_probes)
 
 # Only the logic library and the targets: no Qt layer, no tests.
 if [ ! -f "$dir/build.ninja" ]; then

@@ -14,6 +14,7 @@ BUILD="${HOROLAB_BUILD:-$HOROLAB_ROOT/build}"
 DAEMONS="$BUILD/daemons"
 unpack_daemon chrony "$DAEMONS"
 unpack_daemon prometheus "$DAEMONS"
+unpack_daemon ntpsec "$DAEMONS"
 build_tree "$BUILD" -DHOROLAB_BUILD_TESTS=ON -DHOROLAB_BUILD_BENCH=ON -DHOROLAB_DAEMON_DIR="$DAEMONS"
 cd "$BUILD"
 if [ "${HOROLAB_QUICK:-0}" = 1 ]; then

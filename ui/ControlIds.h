@@ -33,6 +33,7 @@ enum ControlId : int {
     ID_FILE_STRESS_TEST = 32778,
     ID_FILE_JITTER_MONITOR = 32779,
     ID_FILE_SURVEY = 32780,
+    ID_FILE_AUDIT = 32781,
 
     ID_HELP = 57670,
 };

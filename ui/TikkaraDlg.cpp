@@ -7,7 +7,7 @@
 
 namespace {
 const char* const VersionText = "V 1.9.2";
-constexpr int KeptFileMenuEntries = 2;
+constexpr int KeptFileMenuEntries = 3;
 
 // The controls EnableControls switches, in the order it switches them.
 const int BusyControls[] = {IDC_SERVER, IDC_GO,   IDC_SET_TIME,  IDC_PORT123, IDC_AUTH,
@@ -48,6 +48,8 @@ CTikkaraDlg::~CTikkaraDlg()
         m_monitorThread.join();
     if (m_surveyThread.joinable())
         m_surveyThread.join();
+    if (m_auditThread.joinable())
+        m_auditThread.join();
 }
 
 bool CTikkaraDlg::OnInitDialog()
@@ -60,8 +62,8 @@ bool CTikkaraDlg::OnInitDialog()
     m_layout.Init(&m_window, nullptr, kMainDialogLayout, MainDialogLayoutRows);
     m_window.SetText(IDC_STATUS, "");
 
-    // Only "&Survey" and "&Quit\tESC", the last entries of the "&File"
-    // pop-up, stay.
+    // Only "&Survey", "&Audit" and "&Quit\tESC", the last entries of the
+    // "&File" pop-up, stay.
     const int entries = m_window.GetMenuItemCount(0);
     for (int n = entries - KeptFileMenuEntries; n > 0; --n)
         m_window.DeleteMenuItem(0, 0);
@@ -86,6 +88,7 @@ void CTikkaraDlg::OnCommand(int id)
     case ID_FILE_QUIT: OnQuit(); break;
     case ID_FILE_JITTER_MONITOR: OnJitterMonitor(); break;
     case ID_FILE_SURVEY: OnSurvey(); break;
+    case ID_FILE_AUDIT: OnAudit(); break;
     default: break; // the remaining menu commands have no work behind them
     }
 }
@@ -102,7 +105,7 @@ void CTikkaraDlg::OnCancel()
 {
     // A worker uses this object until its very end: ask it to stop and let
     // its ending close the dialog, without waiting for it here.
-    if (m_monitorThread.joinable() || m_surveyThread.joinable()) {
+    if (AnyWorker()) {
         m_monitorRunning = 0;
         m_surveyRunning = 0;
         m_closeRequested = true;
@@ -111,11 +114,16 @@ void CTikkaraDlg::OnCancel()
     m_window.EndDialog(IDCANCEL);
 }
 
-// The monitor or the survey on a worker of its own, with the controls busy
+bool CTikkaraDlg::AnyWorker() const
+{
+    return m_monitorThread.joinable() || m_surveyThread.joinable() || m_auditThread.joinable();
+}
+
+// The monitor, the survey or the audit on a worker of its own, with the controls busy
 // and "&Go" as "&Stop", unless a worker is still there (ended, not yet joined).
 void CTikkaraDlg::StartWorker(std::atomic<int32_t>& running, std::thread& worker, std::function<void()> work)
 {
-    if (m_monitorThread.joinable() || m_surveyThread.joinable())
+    if (AnyWorker())
         return;
     EnableControls(false);
     m_window.EnableControl(IDC_GO, true);

@@ -1,4 +1,5 @@
 #pragma once
+#include "audit/Audit.h"
 #include "jitter/JitterChart.h"
 #include "jitter/JitterPoll.h"
 #include "ntp/NtpMsg.h"
@@ -52,6 +53,7 @@ public:
     void OnSendFromPort123();
     void OnJitterMonitor();
     void OnSurvey();
+    void OnAudit();
 
     // Shared operations.
     void EnableControls(bool enable);
@@ -113,10 +115,15 @@ public:
     // what the last one found.
     void RunSurveyWorker();
     const SurveyResult& LastSurvey() const { return m_survey; }
+    // Audit of every address of the server box's name (worker side), and
+    // what the last one found.
+    void RunAuditWorker();
+    const AuditReport& LastAudit() const { return m_audit; }
 
     // Run state. Plain members, as the subsystems share them.
     std::atomic<int32_t> m_monitorRunning{0};
     std::atomic<int32_t> m_surveyRunning{0}; // cleared to ask the survey to stop
+    std::atomic<int32_t> m_auditRunning{0};
     // Set by a monitor run whose clock setting was refused (the operator
     // cancelled the prompt, or may not): the rest of the run does not ask.
     bool m_clockRefusedThisRun = false;
@@ -132,6 +139,7 @@ private:
     bool IsPort123Mode();
     // The request variants and the answer size, as the hidden boxes say now.
     ExchangeOptions CurrentOptions(int timeoutSeconds);
+    bool AnyWorker() const;
     void StartWorker(std::atomic<int32_t>& running, std::thread& worker, std::function<void()> work);
     // Called on the interface thread once a worker has ended.
     void OnWorkerEnded(std::thread& worker);
@@ -153,6 +161,8 @@ private:
     std::thread m_monitorThread;
     std::thread m_surveyThread;
     SurveyResult m_survey;
+    std::thread m_auditThread;
+    AuditReport m_audit;
     std::atomic<bool> m_closeRequested{false};
 };
 

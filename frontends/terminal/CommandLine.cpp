@@ -21,6 +21,9 @@ enum LongOnly {
     OptExporter,
     OptTarget,
     OptAnyTarget,
+    OptAudit,
+    OptMinGrade,
+    OptNtsPort,
 };
 // More samples than this would keep one survey going for over half an hour.
 constexpr long MaxSamples = 1000;
@@ -33,6 +36,9 @@ const option LongOptions[] = {
     {"jitter-monitor", no_argument, nullptr, OptJitterMonitor},
     {"survey", required_argument, nullptr, OptSurvey},
     {"samples", required_argument, nullptr, OptSamples},
+    {"audit", required_argument, nullptr, OptAudit},
+    {"min-grade", required_argument, nullptr, OptMinGrade},
+    {"nts-port", required_argument, nullptr, OptNtsPort},
     {"polls", required_argument, nullptr, OptPolls},
     {"csv", required_argument, nullptr, OptCsv},
     {"port-123", no_argument, nullptr, OptPort123},
@@ -73,13 +79,17 @@ CommandLine Bad(const std::string& why)
 }
 
 // Which options belong to which mode; anything else is bad usage.
-std::string CheckCombination(const CommandLine& line, bool pollsGiven, bool samplesGiven)
+std::string CheckCombination(const CommandLine& line, bool pollsGiven, bool samplesGiven, bool auditOptions)
 {
+    if (auditOptions && line.mode != RunMode::Audit)
+        return "--min-grade and --nts-port need --audit";
     const bool terminal = line.mode == RunMode::Query || line.mode == RunMode::Nts || line.mode == RunMode::Monitor;
-    if (line.json && line.mode != RunMode::Query && line.mode != RunMode::Nts && line.mode != RunMode::Survey)
-        return "--json needs --query, --nts or --survey";
-    if (!line.ntsCaFiles.empty() && line.mode != RunMode::Nts && line.mode != RunMode::Exporter)
-        return "--nts-ca needs --nts or --exporter";
+    if (line.json && line.mode != RunMode::Query && line.mode != RunMode::Nts && line.mode != RunMode::Survey &&
+        line.mode != RunMode::Audit)
+        return "--json needs --query, --nts, --survey or --audit";
+    if (!line.ntsCaFiles.empty() && line.mode != RunMode::Nts && line.mode != RunMode::Exporter &&
+        line.mode != RunMode::Audit)
+        return "--nts-ca needs --nts, --audit or --exporter";
     if (samplesGiven && line.mode != RunMode::Survey)
         return "--samples needs --survey";
     if ((pollsGiven || !line.csvPath.empty()) && line.mode != RunMode::Monitor)
@@ -101,6 +111,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
     CommandLine line;
     bool pollsGiven = false;
     bool samplesGiven = false;
+    bool auditOptions = false;
     int modes = 0;
     opterr = 0; // the messages below say it in the program's words
     optind = 1;
@@ -112,6 +123,21 @@ CommandLine ParseCommandLine(int argc, char** argv)
         case OptNtsCa: line.ntsCaFiles.push_back(optarg); break;
         case OptMonitor: line.mode = RunMode::Monitor; line.server = optarg; ++modes; break;
         case OptSurvey: line.mode = RunMode::Survey; line.surveyed = {optarg}; ++modes; break;
+        case OptAudit: line.mode = RunMode::Audit; line.server = optarg; ++modes; break;
+        case OptMinGrade:
+            if (!ParseAuditGrade(optarg, line.minGrade))
+                return Bad(std::string("--min-grade needs A+, A, B, C or F, not '") + optarg + "'");
+            auditOptions = true;
+            break;
+        case OptNtsPort: {
+            char* end = nullptr;
+            const long port = std::strtol(optarg, &end, 10);
+            if (*optarg == '\0' || *end != '\0' || port < 1 || port > 65535)
+                return Bad(std::string("--nts-port needs a port from 1 to 65535, not '") + optarg + "'");
+            line.ntsPort = static_cast<int>(port);
+            auditOptions = true;
+            break;
+        }
         case OptJitterMonitor: line.mode = RunMode::WindowMonitor; ++modes; break;
         case OptExporter: line.mode = RunMode::Exporter; line.exporterAddress = optarg; ++modes; break;
         case OptTarget: line.targets.push_back(optarg); break;
@@ -144,7 +170,8 @@ CommandLine ParseCommandLine(int argc, char** argv)
         }
     }
     if (modes > 1)
-        return Bad("choose one of --query, --nts, --monitor, --survey, --jitter-monitor, --exporter, --help, --version");
+        return Bad("choose one of --query, --nts, --monitor, --survey, --audit, --jitter-monitor, --exporter, --help, "
+                   "--version");
     if (line.mode == RunMode::Survey) // every further server is surveyed too
         for (int n = optind; n < argc; ++n)
             line.surveyed.push_back(argv[n]);
@@ -158,7 +185,7 @@ CommandLine ParseCommandLine(int argc, char** argv)
             return Bad(std::string("unexpected argument '") + argv[optind] + "'");
         line.server = argv[optind];
     }
-    const std::string why = CheckCombination(line, pollsGiven, samplesGiven);
+    const std::string why = CheckCombination(line, pollsGiven, samplesGiven, auditOptions);
     return why.empty() ? line : Bad(why);
 }
 
@@ -170,6 +197,7 @@ std::string UsageText()
            "       horolab --nts SERVER[:PORT] [--nts-ca FILE]... [--port-123] [--set-time] [--json]\n"
            "       horolab --monitor SERVER[:PORT] [--polls N] [--csv FILE] [--port-123] [--set-time]\n"
            "       horolab --survey SERVER[:PORT] [SERVER[:PORT]...] [--samples N] [--json]\n"
+           "       horolab --audit SERVER[:PORT] [--nts-port PORT] [--nts-ca FILE]... [--min-grade G] [--json]\n"
            "       horolab --exporter [ADDRESS:]PORT --target SERVER[:PORT]... | --any-target [--nts-ca FILE]...\n"
            "       horolab --help | --version\n"
            "\n"
@@ -185,6 +213,11 @@ std::string UsageText()
            "      --survey SERVER   query every IPv4 and IPv6 address of each SERVER a few times,\n"
            "                        all at once, and name the ones whose time disagrees\n"
            "      --samples N       requests to each address, 2 s apart (default 4)\n"
+           "      --audit SERVER    grade every address of SERVER: answers, leap indicator, mode 6\n"
+           "                        and mode 7 exposure, rate limiting (a burst of 12 requests),\n"
+           "                        NTS, IPv4/IPv6 agreement. Meant for one's own servers.\n"
+           "      --nts-port PORT   the audited server's NTS key-exchange port (default 4460)\n"
+           "      --min-grade G     the grade every address must reach: A+, A, B, C, F (default B)\n"
            "      --jitter-monitor  open the window with the jitter monitor running\n"
            "      --exporter [ADDRESS:]PORT\n"
            "                        serve Prometheus metrics over HTTP (on 127.0.0.1 unless\n"
@@ -198,5 +231,6 @@ std::string UsageText()
            "\n"
            "Exit status: 0 success, 1 the query failed (with --nts: anything but a verified,\n"
            "authenticated answer from a server whose NTS works), 2 bad usage. A survey\n"
-           "succeeds when more than half of the addresses that answered agree on the time.\n";
+           "succeeds when more than half of the addresses that answered agree on the time;\n"
+           "an audit when every address reaches --min-grade.\n";
 }

@@ -1,11 +1,12 @@
 #pragma once
 // The program's command line.
+#include "audit/Audit.h"
 #include "survey/Survey.h"
 
 #include <string>
 #include <vector>
 
-enum class RunMode { Window, WindowQuery, WindowMonitor, Query, Nts, Monitor, Survey, Exporter, Help, Version, BadUsage };
+enum class RunMode { Window, WindowQuery, WindowMonitor, Query, Nts, Monitor, Survey, Audit, Exporter, Help, Version, BadUsage };
 
 struct CommandLine {
     RunMode mode = RunMode::Window;
@@ -18,6 +19,8 @@ struct CommandLine {
     bool setTime = false;
     bool json = false;
     std::vector<std::string> ntsCaFiles; // trusted besides the system's store
+    AuditGrade minGrade = AuditGrade::B; // --audit succeeds when every address reaches it
+    int ntsPort = 4460;                  // --audit's key-exchange port
     std::string exporterAddress;      // "[ADDRESS:]PORT"
     std::vector<std::string> targets; // the servers the exporter answers for
     bool anyTarget = false;

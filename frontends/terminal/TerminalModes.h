@@ -8,3 +8,4 @@ int RunTerminalNts(const CommandLine& line);
 int RunTerminalMonitor(const CommandLine& line);
 // Not through the dialog: a survey has no window state to share.
 int RunTerminalSurvey(const CommandLine& line);
+int RunTerminalAudit(const CommandLine& line);

@@ -20,7 +20,7 @@ TEST_F(MainDialogTest, InitTrimsMenuHidesOptionsAndEmptiesStatus)
     EXPECT_TRUE(dlg.OnInitDialog());
 
     ASSERT_EQ(window.Menu().size(), 1u);
-    EXPECT_EQ(window.Menu()[0], (std::vector<std::string>{"&Survey", "&Quit\tESC"}));
+    EXPECT_EQ(window.Menu()[0], (std::vector<std::string>{"&Survey", "&Audit", "&Quit\tESC"}));
     EXPECT_FALSE(window.IsControlVisible(IDC_AUTH));
     EXPECT_FALSE(window.IsControlVisible(IDC_SNTP));
     EXPECT_TRUE(window.IsControlVisible(IDC_PORT123));

@@ -33,7 +33,7 @@ FakeWindow::FakeWindow()
     for (const auto& [id, caption] : controls)
         m_controls[id].text = caption;
     m_menu = {{"&Scan List", "&Benchmark", "Jitter &Monitor", "", "&Long-run Test", "L&oop Test", "",
-               "Stress Test", "", "&Survey", "&Quit\tESC"}};
+               "Stress Test", "", "&Survey", "&Audit", "&Quit\tESC"}};
     m_menuBarEnabled = {true};
 }
 

@@ -57,10 +57,11 @@ TEST(QtDialogWindow, StartsWithTrimmedMenuHiddenOptionsAndEmptyFields)
     ASSERT_EQ(d.window.MenuBar()->actions().size(), 1);
     EXPECT_EQ(d.window.MenuBar()->actions().at(0)->text(), "&File");
     const QList<QAction*> items = d.FileMenu()->actions();
-    ASSERT_EQ(items.size(), 2);
+    ASSERT_EQ(items.size(), 3);
     EXPECT_EQ(items.at(0)->text(), "&Survey");
-    EXPECT_EQ(items.at(1)->text(), "&Quit\tESC");
-    EXPECT_EQ(d.window.GetMenuItemCount(0), 2);
+    EXPECT_EQ(items.at(1)->text(), "&Audit");
+    EXPECT_EQ(items.at(2)->text(), "&Quit\tESC");
+    EXPECT_EQ(d.window.GetMenuItemCount(0), 3);
     EXPECT_EQ(d.window.GetMenuItemCount(1), -1);
 
     for (int id : {IDC_AUTH, IDC_SNTP}) {
@@ -330,7 +331,7 @@ TEST(QtDialogWindow, EscapeQuitButtonMenuQuitAndCloseBoxEachEndTheDialog)
         {"Escape in the server box", [](OpenDialog& d) { Key(d.Field(), Qt::Key_Escape); }},
         {"Escape on the log pane", [](OpenDialog& d) { Key(d.window.Control(IDC_LOG), Qt::Key_Escape); }},
         {"&Quit button", [](OpenDialog& d) { static_cast<QPushButton*>(d.window.Control(IDCANCEL))->click(); }},
-        {"menu &Quit\tESC", [](OpenDialog& d) { d.FileMenu()->actions().at(1)->trigger(); }},
+        {"menu &Quit\tESC", [](OpenDialog& d) { d.FileMenu()->actions().at(2)->trigger(); }},
         {"close box", [](OpenDialog& d) { d.window.close(); }},
     };
     for (const auto& [name, act] : ways) {
@@ -360,16 +361,16 @@ TEST(QtDialogWindow, OtherButtonsAndCheckBoxesReachTheDialog)
 TEST(QtDialogWindow, MenuEntriesAreDeletedAndGreyedByPosition)
 {
     QtDialogWindow window(IDD_MAIN);
-    ASSERT_EQ(window.GetMenuItemCount(0), 11); // separators count as entries
+    ASSERT_EQ(window.GetMenuItemCount(0), 12); // separators count as entries
     const QList<QAction*> items = window.MenuBar()->actions().at(0)->menu()->actions();
     EXPECT_EQ(items.at(2)->text(), "Jitter &Monitor");
     EXPECT_TRUE(items.at(3)->isSeparator());
     EXPECT_TRUE(items.at(8)->isSeparator());
     window.DeleteMenuItem(0, 3);
-    EXPECT_EQ(window.GetMenuItemCount(0), 10);
+    EXPECT_EQ(window.GetMenuItemCount(0), 11);
     EXPECT_EQ(window.MenuBar()->actions().at(0)->menu()->actions().at(3)->text(), "&Long-run Test");
     window.DeleteMenuItem(0, 42); // nothing there
-    EXPECT_EQ(window.GetMenuItemCount(0), 10);
+    EXPECT_EQ(window.GetMenuItemCount(0), 11);
 
     window.EnableMenuBarItem(0, false);
     EXPECT_FALSE(window.MenuBar()->actions().at(0)->isEnabled());

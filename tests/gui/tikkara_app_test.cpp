@@ -17,7 +17,7 @@ TEST(TikkaraApp, RunsTheDialogUntilItIsClosedAndWantsNoLoopAfterIt)
     // Once the modal loop runs: check the dialog is up, then press Escape.
     QTimer::singleShot(0, &host, [&] {
         sawRunningDialog = host.isVisible() && host.GetText(IDC_VERSION) == "V 1.9.2" &&
-                           host.GetMenuItemCount(0) == 2;
+                           host.GetMenuItemCount(0) == 3;
         Key(&host, Qt::Key_Escape);
     });
     EXPECT_FALSE(theApp.InitInstance(host));

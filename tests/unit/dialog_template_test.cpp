@@ -116,19 +116,19 @@ TEST(DialogTemplate, TheNtsBoxSitsInTheGroupsSecondRowUnderTheFirstRow)
     EXPECT_LT(group.y + group.cy, Find(d, IDC_LOG).y);
 }
 
-TEST(MenuTemplate, FileMenuHoldsElevenEntriesWithSeparatorsSurveyAndQuitLast)
+TEST(MenuTemplate, FileMenuHoldsTwelveEntriesWithSeparatorsSurveyAuditAndQuitLast)
 {
     const MenuTemplate* m = FindMenuTemplate(IDR_MENU);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->popups.size(), 1u);
     EXPECT_STREQ(m->popups[0].text, "&File");
     const auto items = m->popups[0].items;
-    ASSERT_EQ(items.size(), 11u);
+    ASSERT_EQ(items.size(), 12u);
     const std::vector<std::pair<int, std::string>> expected = {
         {ID_FILE_SCAN_LIST, "&Scan List"}, {ID_FILE_BENCHMARK, "&Benchmark"},
         {ID_FILE_JITTER_MONITOR, "Jitter &Monitor"}, {0, ""}, {ID_FILE_LONG_RUN_TEST, "&Long-run Test"},
         {ID_FILE_LOOP_TEST, "L&oop Test"}, {0, ""}, {ID_FILE_STRESS_TEST, "Stress Test"}, {0, ""},
-        {ID_FILE_SURVEY, "&Survey"}, {ID_FILE_QUIT, "&Quit\tESC"}};
+        {ID_FILE_SURVEY, "&Survey"}, {ID_FILE_AUDIT, "&Audit"}, {ID_FILE_QUIT, "&Quit\tESC"}};
     for (size_t i = 0; i < items.size(); ++i) {
         EXPECT_EQ(items[i].id, expected[i].first) << i;
         EXPECT_EQ(items[i].text, expected[i].second) << i;
