@@ -137,9 +137,11 @@ TEST(AuditRules, ExposureAndBurstVerdicts)
 
 std::vector<uint8_t> Mode6Answer(uint16_t sequence, bool more, const std::string& text)
 {
-    std::vector<uint8_t> d = {0x16, static_cast<uint8_t>(0x82 | (more ? 0x20 : 0)), uint8_t(sequence >> 8),
-                              uint8_t(sequence), 0, 0, 0, 0, 0, 0, uint8_t(text.size() >> 8), uint8_t(text.size())};
-    d.insert(d.end(), text.begin(), text.end());
+    const uint8_t header[12] = {0x16, static_cast<uint8_t>(0x82 | (more ? 0x20 : 0)), uint8_t(sequence >> 8),
+                                uint8_t(sequence), 0, 0, 0, 0, 0, 0, uint8_t(text.size() >> 8), uint8_t(text.size())};
+    std::vector<uint8_t> d(std::begin(header), std::end(header));
+    d.resize(sizeof header + text.size());
+    std::copy(text.begin(), text.end(), d.begin() + sizeof header);
     return d;
 }
 
@@ -189,6 +191,33 @@ TEST(AuditRules, GradeIsTheLowestCapAndTheReportFitsThePane)
         deductions += line.find("Deduction to") != std::string::npos;
     }
     EXPECT_EQ(deductions, 5);
+}
+
+TEST(AuditRules, FamiliesMustBothAnswerAndMeet)
+{
+    const auto at = [](bool ipv6, const NtpExchange& answer) {
+        AuditAddress a;
+        a.address.family = ipv6 ? AddressFamilyIPv6 : AddressFamilyIPv4;
+        a.addressText = ipv6 ? "[::1]:123" : "127.0.0.1:123";
+        a.answer = answer;
+        return a;
+    };
+    struct Case {
+        const char* what;
+        std::vector<AuditAddress> addresses;
+        AuditResult result;
+    };
+    const Case cases[] = {
+        {"one family", {at(false, Exchange({})), at(false, Exchange({.offsetMs = 500}))}, AuditResult::NotApplicable},
+        {"both answer, intervals meet", {at(false, Exchange({})), at(true, Exchange({.offsetMs = 1}))}, AuditResult::Pass},
+        {"IPv6 silent", {at(false, Exchange({})), at(true, Silent())}, AuditResult::Fail},
+        {"500 ms apart", {at(false, Exchange({})), at(true, Exchange({.offsetMs = 500}))}, AuditResult::Fail},
+    };
+    for (const Case& c : cases) {
+        const AuditCheck check = JudgeFamilies(c.addresses);
+        EXPECT_EQ(check.result, c.result) << c.what << ": " << check.summary;
+        EXPECT_EQ(check.cap, c.result == AuditResult::Fail ? AuditGrade::C : AuditGrade::APlus) << c.what;
+    }
 }
 
 } // namespace
