@@ -5,7 +5,7 @@
 # UndefinedBehaviorSanitizer. Every stage runs even when an earlier one
 # failed; the command fails when any stage did.
 #   HOROLAB_QUICK=1            the plain build and suite only
-#   HOROLAB_FUZZ_SECONDS=N     time per fuzzer (default 60)
+#   HOROLAB_FUZZ_SECONDS=N     time per fuzzer (default 40)
 #   HOROLAB_BUILD=DIR          the plain tree (default build); the others are
 #                              DIR-asan, DIR-tsan and DIR-fuzz
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -73,7 +73,7 @@ monitor_under_tsan() {
 }
 
 fuzzers() {
-    HOROLAB_FUZZ_DIR="$BUILD-fuzz" "$HOROLAB_ROOT/scripts/fuzz.sh" "${HOROLAB_FUZZ_SECONDS:-60}"
+    HOROLAB_FUZZ_DIR="$BUILD-fuzz" "$HOROLAB_ROOT/scripts/fuzz.sh" "${HOROLAB_FUZZ_SECONDS:-40}"
 }
 
 suite_under_asan() {
