@@ -53,8 +53,8 @@ std::string CheckLines(const AuditCheck& check)
 std::string AddressLines(const AuditAddress& a)
 {
     std::string out = Wrapped("", a.addressText + ": grade " + AuditGradeName(a.grade), "  ");
-    out += Format("  %i datagrams and %i TCP connections sent, %.1f s\r\n", a.traffic.datagrams,
-                  a.traffic.connections, a.seconds);
+    out += Format("  sent: %i datagrams, %i TCP connection%s; %.1f s\r\n", a.traffic.datagrams,
+                  a.traffic.connections, a.traffic.connections == 1 ? "" : "s", a.seconds);
     for (const AuditCheck& check : a.checks)
         out += CheckLines(check);
     for (const AuditCheck& check : a.checks) {

@@ -89,6 +89,11 @@ AuditCheck JudgeBurst(const BurstFacts& f)
         check.summary = "the burst could not be sent";
         return check;
     }
+    // A server that answers nothing limits nothing: that is the Answers check's fault.
+    if (f.answered == 0 && f.kissCode.empty()) {
+        check.summary = "no answer to the burst to judge";
+        return check;
+    }
     if (!f.kissCode.empty()) {
         check.result = AuditResult::Pass;
         check.summary = f.kissCode == "RATE" ? Format("limits: RATE kiss after %i answers", f.answered)

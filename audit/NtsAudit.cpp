@@ -62,6 +62,9 @@ uint16_t NetworkOrder(uint16_t port)
 // RFC 8915 has a key-exchange server refuse both: TLS before 1.3, and a
 // client that does not speak its protocol.
 bool HandshakeAccepted(const KeProbe& p) { return p.connected && p.tls.established; }
+// Without ntske/1 a server may finish the handshake and then serve nothing:
+// only records sent to such a client break the rule.
+bool ServedWithoutAlpn(const KeProbe& p) { return HandshakeAccepted(p) && !p.records.empty(); }
 
 bool Absent(const NtsVerdict& v) { return v.code == "ke-refused" || v.code == "ke-silent"; }
 
@@ -73,6 +76,8 @@ std::string ProbeLine(const char* what, const KeProbe& p)
         return std::string(what) + ": handshake refused (" + PrintableText(p.tls.alert.empty() ? p.tls.failure : p.tls.alert) + ")";
     if (!p.response.errors.empty())
         return std::string(what) + ": Error record, code " + NtsKeErrorName(p.response.errors.front());
+    if (p.records.empty())
+        return std::string(what) + ": handshake completed, nothing served";
     return Format("%s: accepted (%zu records, %zu cookies)", what, p.records.size(), p.response.cookies.size());
 }
 } // namespace
@@ -156,8 +161,8 @@ AuditCheck JudgeNts(const NtsAuditFacts& f)
         faults.push_back(Format("certificate expires in %lld days", static_cast<long long>(daysLeft)));
     if (HandshakeAccepted(f.onlyTls12))
         faults.push_back("a TLS 1.2 handshake is accepted");
-    if (HandshakeAccepted(f.noAlpn))
-        faults.push_back("a handshake without ntske/1 is accepted");
+    if (ServedWithoutAlpn(f.noAlpn))
+        faults.push_back("a client without ntske/1 is served");
     if (f.unknownCritical.connected && f.unknownCritical.response.errors.empty())
         faults.push_back("no Error record for an unknown critical record");
     if (!faults.empty()) {

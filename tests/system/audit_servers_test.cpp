@@ -81,7 +81,7 @@ TEST(AuditServers, ChronydConfigurationsGetTheirGrades)
         {"127.0.0.1:" + limited, Options(nothing), {"chronyd with ratelimit", {P, P, P, P, N, N}, AuditGrade::A}},
         {"localhost:" + std::to_string(good.NtpPort()), Options(good.KePort(), certs.ca),
          // chronyd lets a client that offers no ALPN at all through
-         {"chronyd serving NTS", {P, P, P, W, W, N}, AuditGrade::B}},
+         {"chronyd serving NTS", {P, P, P, W, P, N}, AuditGrade::B}},
         {"localhost:" + std::to_string(expired.NtpPort()), Options(expired.KePort(), certs.ca),
          {"chronyd with an expired certificate", {P, P, P, W, F, N}, AuditGrade::C}},
     };

@@ -128,6 +128,7 @@ TEST(AuditRules, ExposureAndBurstVerdicts)
         {"some dropped", JudgeBurst({12, 5, "", 0, 0}), AuditResult::Pass, AuditGrade::APlus},
         {"RATE kiss", JudgeBurst({4, 3, "RATE", 4, 0}), AuditResult::Pass, AuditGrade::APlus},
         {"nothing sent", JudgeBurst({}), AuditResult::NotApplicable, AuditGrade::APlus},
+        {"nothing answered", JudgeBurst({12, 0, "", 0, 0}), AuditResult::NotApplicable, AuditGrade::APlus},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.check.result, c.result) << c.what;
