@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <mutex>
 #include <sys/resource.h>
 #include <thread>
 
@@ -129,7 +130,9 @@ TEST(SurveyAtScale, ManyAddressesShareAFewThreadsAndSockets)
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
     const size_t threadsBefore = Entries("/proc/self/task");
     size_t threads = 0;
+    std::mutex threadsLock; // every lane asks whether to go on
     RunSurvey(engine, survey, 2, [&] {
+        const std::lock_guard<std::mutex> hold(threadsLock);
         threads = std::max(threads, Entries("/proc/self/task"));
         return true;
     });
