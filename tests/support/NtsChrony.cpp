@@ -69,7 +69,8 @@ bool PortFree(int type, int port)
 
 int FreeLoopbackPort()
 {
-    static std::mt19937 random{std::random_device{}()};
+    // Tests ask from several threads at once.
+    thread_local std::mt19937 random{std::random_device{}()};
     for (int tries = 0; tries < 200; ++tries) {
         const int port = 20000 + static_cast<int>(random() % 40000);
         if (PortFree(SOCK_STREAM, port) && PortFree(SOCK_DGRAM, port))
