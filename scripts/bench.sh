@@ -4,7 +4,9 @@
 # window's query, the start-up and its memory, the NTS check, the exporter's
 # scrape beside prometheus-node-exporter's and a real Prometheus scraping
 # 1,000 targets through it, a minute of the jitter monitor in the real window
-# beside the monitor's worker alone, and a survey of eight loopback servers.
+# beside the monitor's worker alone, a survey of eight loopback servers and
+# of 1,000 loopback addresses, the audit of an NTS chronyd, and the kernel's
+# timestamps beside chronyd measuring the same server as its client.
 # Every figure
 # is printed with its floor, its ratio and its goal, and with the machine's
 # load before and after; a busy machine distorts the figures, so run it on a
@@ -17,7 +19,7 @@ BUILD="${HOROLAB_BENCH_BUILD:-$HOROLAB_ROOT/build-bench}"
 POLLS="${HOROLAB_BENCH_POLLS:-60}"
 TARGETS=(core_exchange_bench window_bench startup_bench startup_probe bare_dialog
          monitor_window_bench jitter_monitor_bench terminal_query_bench nts_check_bench survey_bench audit_bench
-         exporter_bench)
+         exporter_bench timestamp_bench)
 
 unpack_daemon chrony "$BUILD/daemons"
 unpack_daemon prometheus "$BUILD/daemons"
@@ -62,6 +64,7 @@ run "$B/core_exchange_bench"
 run "$B/window_bench" "$CHRONY"
 run "$B/startup_bench"
 run "$B/terminal_query_bench" "$CHRONY"
+run "$B/timestamp_bench" "$CHRONY" 300
 run "$B/nts_check_bench"
 run "$B/audit_bench"
 run "$B/survey_bench" "$SURVEYED"
