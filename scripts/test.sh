@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the tool and runs the whole test suite. Then, each in a build tree
-# of its own: the monitor's tests under ThreadSanitizer, the three fuzzers for
+# of its own: the workers' tests under ThreadSanitizer, the fuzzers for
 # a bounded time, and the whole suite again under AddressSanitizer with
 # UndefinedBehaviorSanitizer. Every stage runs even when an earlier one
 # failed; the command fails when any stage did.
@@ -55,11 +55,11 @@ suite() {
 
 # The monitor's and the survey's workers and everything that drives them:
 # the tests of the unit, dialog and gui layers whose names speak of the
-# jitter monitor, the survey or the exporter, closing the real dialog during
-# runs among them.
+# jitter monitor, the survey, the exporter or the audit, closing the real
+# dialog during runs among them.
 monitor_under_tsan() {
     local dir="$BUILD-tsan" targets=() file layer
-    for file in "$HOROLAB_ROOT"/tests/{unit,dialog,gui}/{jitter*,survey*,exporter*,hostile_network}_test.cpp; do
+    for file in "$HOROLAB_ROOT"/tests/{unit,dialog,gui}/{jitter*,survey*,exporter*,audit*,hostile_network}_test.cpp; do
         [ -f "$file" ] || continue
         layer=$(basename "$(dirname "$file")")
         targets+=("${layer}_$(basename "$file" .cpp)")
@@ -69,7 +69,7 @@ monitor_under_tsan() {
             -DHOROLAB_DAEMON_DIR="$DAEMONS"
     fi
     cmake --build "$dir" --target "${targets[@]}" &&
-        (cd "$dir" && ctest --output-on-failure -j2 --timeout 300 -L 'unit|dialog|gui' -R '[Jj]itter|Survey|Exporter' --no-tests=error)
+        (cd "$dir" && ctest --output-on-failure -j2 --timeout 300 -L 'unit|dialog|gui' -R '[Jj]itter|Survey|Exporter|Audit' --no-tests=error)
 }
 
 fuzzers() {
