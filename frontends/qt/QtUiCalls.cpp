@@ -14,11 +14,11 @@ QtUiCalls::~QtUiCalls()
 
 void QtUiCalls::Post(std::function<void()> call)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_calls.push_back(std::move(call));
-    }
     // One wake-up per call keeps the calls in order among the other events.
+    // It is posted under the lock, so a queued call is never seen pending
+    // (and this object never destroyed) before its wake-up is on its way.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_calls.push_back(std::move(call));
     QMetaObject::invokeMethod(this, "RunNext", Qt::QueuedConnection);
 }
 
