@@ -88,6 +88,12 @@ SockAddrIn FromSockaddr(const sockaddr_storage& storage)
     return a;
 }
 
+// A time the kernel stamped, if it did.
+struct Stamp {
+    bool taken = false;
+    WallTime at;
+};
+
 // Datagrams read from the kernel in one batch and not yet handed out.
 struct Batch {
     struct Slot {
@@ -95,19 +101,12 @@ struct Batch {
         int length; // the datagram's real length
         sockaddr_storage peer;
         alignas(cmsghdr) uint8_t control[StampControlBytes];
-        bool stamped;
-        WallTime arrival; // the kernel's receive time, when stamped
+        Stamp arrival; // the kernel's receive time
     };
     Slot slots[BatchSize];
     int count = 0;
     int next = 0;
     bool Empty() const { return next >= count; }
-};
-
-// A time the kernel stamped, if it did.
-struct Stamp {
-    bool taken = false;
-    WallTime at;
 };
 
 struct SocketState {
@@ -336,7 +335,7 @@ bool CPosixSockets::Refill(int fd, SocketState& state)
     for (int i = 0; i < count; ++i) {
         Batch::Slot& slot = batch.slots[i];
         slot.length = static_cast<int>(messages[i].msg_len);
-        slot.stamped = ReceiveStamp(messages[i].msg_hdr, slot.arrival);
+        slot.arrival.taken = ReceiveStamp(messages[i].msg_hdr, slot.arrival.at);
     }
     batch.count = count;
     batch.next = 0;
@@ -395,7 +394,7 @@ int CPosixSockets::RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockA
     if (batch.Empty() && !Refill(s, *state))
         return -1;
     const Batch::Slot& slot = batch.slots[batch.next++];
-    state->arrival = Stamp{slot.stamped, slot.arrival};
+    state->arrival = slot.arrival;
     // A consumed datagram names its sender, also when it was too long.
     if (from != nullptr)
         *from = FromSockaddr(slot.peer);
