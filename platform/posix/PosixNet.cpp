@@ -1,6 +1,7 @@
 #include "platform/Net.h"
 #include "platform/posix/AddressChoice.h"
 #include "platform/posix/KernelTimestamps.h"
+#include "platform/posix/PosixClock.h"
 #include "platform/posix/WsaErrno.h"
 
 #include <arpa/inet.h>
@@ -17,7 +18,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -146,13 +146,6 @@ int TakeSocketError(int fd)
     int error = 0;
     socklen_t length = sizeof error;
     return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 ? error : 0;
-}
-
-int64_t MonotonicMicroseconds()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 class CPosixSockets : public ISocketLayer {
@@ -284,11 +277,11 @@ int CPosixSockets::WaitReadable(SocketHandle s, int64_t timeoutMicroseconds)
     SocketState* state = StateOf(s);
     if (state == nullptr)
         return -1;
-    const int64_t deadline = MonotonicMicroseconds() + std::max<int64_t>(timeoutMicroseconds, 0);
+    const int64_t deadline = MonotonicNowMicroseconds() + std::max<int64_t>(timeoutMicroseconds, 0);
     for (;;) {
         if (!state->batch->Empty() || state->pendingError != 0)
             return 1;
-        const int64_t us = std::max<int64_t>(deadline - MonotonicMicroseconds(), 0);
+        const int64_t us = std::max<int64_t>(deadline - MonotonicNowMicroseconds(), 0);
         const timespec wait{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
         pollfd entry{s, POLLIN, 0};
         const int ready = ::ppoll(&entry, 1, &wait, nullptr);
