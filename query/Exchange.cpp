@@ -259,7 +259,7 @@ int CExchangeEngine::Send(SocketHandle socket, const SockAddrIn& server, const C
     exchange.error = 0;
     // Later sends on a shared socket stamp over this one's: take it now.
     if (options.sharedSocket)
-        TakeSentTime(socket, exchange);
+        TakeKernelTime(&ISocketLayer::SentTime, socket, exchange.sentAt, exchange.sentSource);
     return sent;
 }
 
@@ -306,7 +306,7 @@ bool CExchangeEngine::Receive(SocketHandle socket, const ExchangeOptions& option
             if (!vanished && !IsFromElsewhere(from, exchange.server)) {
                 Finish(buffer, got, error, options, exchange);
                 if (exchange.outcome != ExchangeOutcome::NotRun) {
-                    TakeKernelTimes(socket, exchange);
+                    TakeKernelTimes(socket, options, exchange);
                     return exchange.Answered();
                 }
             }
@@ -350,29 +350,23 @@ void CExchangeEngine::Finish(const std::vector<uint8_t>& buffer, int got, int er
     exchange.outcome = ExchangeOutcome::Answered;
 }
 
-void CExchangeEngine::TakeKernelTimes(SocketHandle socket, NtpExchange& exchange)
+void CExchangeEngine::TakeKernelTimes(SocketHandle socket, const ExchangeOptions& options, NtpExchange& exchange)
 {
     if (!exchange.ReadADatagram() || exchange.receivedBytes < 0)
         return;
-    TakeSentTime(socket, exchange);
-    TakeArrivalTime(socket, exchange);
+    // On a shared socket the send's stamp was taken as it left (Send).
+    if (!options.sharedSocket)
+        TakeKernelTime(&ISocketLayer::SentTime, socket, exchange.sentAt, exchange.sentSource);
+    TakeKernelTime(&ISocketLayer::ArrivalTime, socket, exchange.arrivedAt, exchange.arrivalSource);
 }
 
-void CExchangeEngine::TakeSentTime(SocketHandle socket, NtpExchange& exchange)
+void CExchangeEngine::TakeKernelTime(bool (ISocketLayer::*stamp)(SocketHandle, WallTime&), SocketHandle socket,
+                                     NtpTimestamp& time, TimeSource& source)
 {
     WallTime at;
-    if (m_sockets.SentTime(socket, at)) {
-        exchange.sentAt = PreciseTime(m_clock.FromSystemRealtime(at));
-        exchange.sentSource = TimeSource::Kernel;
-    }
-}
-
-void CExchangeEngine::TakeArrivalTime(SocketHandle socket, NtpExchange& exchange)
-{
-    WallTime at;
-    if (m_sockets.ArrivalTime(socket, at)) {
-        exchange.arrivedAt = PreciseTime(m_clock.FromSystemRealtime(at));
-        exchange.arrivalSource = TimeSource::Kernel;
+    if ((m_sockets.*stamp)(socket, at)) {
+        time = PreciseTime(m_clock.FromSystemRealtime(at));
+        source = TimeSource::Kernel;
     }
 }
 

@@ -209,9 +209,9 @@ private:
                 NtpExchange& exchange);
     // The kernel's times of the request leaving and the datagram read
     // arriving, where it stamped them, in place of the readings around the calls.
-    void TakeKernelTimes(SocketHandle socket, NtpExchange& exchange);
-    void TakeSentTime(SocketHandle socket, NtpExchange& exchange);
-    void TakeArrivalTime(SocketHandle socket, NtpExchange& exchange);
+    void TakeKernelTimes(SocketHandle socket, const ExchangeOptions& options, NtpExchange& exchange);
+    void TakeKernelTime(bool (ISocketLayer::*stamp)(SocketHandle, WallTime&), SocketHandle socket,
+                        NtpTimestamp& time, TimeSource& source);
 
     ISocketLayer& m_sockets;
     IClock& m_clock;

@@ -23,8 +23,6 @@ NtpExchange* CExchangeEngine::ReceiveAny(SocketHandle socket, const ExchangeOpti
     Finish(buffer, got, error, options, *exchange);
     if (exchange->outcome == ExchangeOutcome::NotRun)
         return nullptr;
-    // The send's stamp was taken when it left (Send, sharedSocket).
-    if (exchange->ReadADatagram() && exchange->receivedBytes >= 0)
-        TakeArrivalTime(socket, *exchange);
+    TakeKernelTimes(socket, options, *exchange);
     return exchange;
 }

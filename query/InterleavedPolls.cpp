@@ -13,6 +13,7 @@ void CInterleavedPolls::Settle(NtpExchange& exchange)
 {
     if (!AnswersTheRequest(exchange))
         return;
+    const ExchangeTimes own = MeasuredTimes(exchange); // the answer's own: not yet marked interleaved
     const bool interleavedForm = exchange.requestReceive != NtpTimestamp{};
     if (interleavedForm && exchange.reply.m_originate == exchange.requestReceive) {
         exchange.mode = ExchangeMode::Interleaved;
@@ -21,7 +22,6 @@ void CInterleavedPolls::Settle(NtpExchange& exchange)
     } else if (interleavedForm && ++m_basicInRow >= BasicAnswersToGiveUp) {
         m_basicOnly = true;
     }
-    m_last = ExchangeTimes{exchange.sentAt, exchange.reply.m_receive, NtpTimestamp{}, exchange.arrivedAt,
-                           exchange.sentSource, exchange.arrivalSource};
+    m_last = own;
     m_named = exchange.reply.m_receive != NtpTimestamp{};
 }

@@ -22,7 +22,7 @@ public:
     bool AsksInterleaved() const { return m_named && !m_basicOnly; }
 
 private:
-    ExchangeTimes m_last; // of the last exchange answered
+    ExchangeTimes m_last; // of the last exchange answered (its T3 is the next answer's)
     bool m_named = false; // whether it can be named (it carried a receive time)
     int m_basicInRow = 0;
     bool m_basicOnly = false;

@@ -56,7 +56,9 @@ WallTime CPosixClock::Now()
     return WallTime{static_cast<int64_t>(now.tv_sec), static_cast<uint32_t>(now.tv_nsec)};
 }
 
-int64_t CPosixClock::MonotonicMicroseconds()
+int64_t CPosixClock::MonotonicMicroseconds() { return MonotonicNowMicroseconds(); }
+
+int64_t MonotonicNowMicroseconds()
 {
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);

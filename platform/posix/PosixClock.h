@@ -16,6 +16,9 @@ struct ClockSetters {
 // clock_settime on CLOCK_REALTIME, and org.freedesktop.timedate1.
 ClockSetters SystemClockSetters();
 
+// CLOCK_MONOTONIC in microseconds.
+int64_t MonotonicNowMicroseconds();
+
 // The POSIX clock. A setting goes to `direct` first; only when the system
 // says the process may not (EPERM: neither root nor CAP_SYS_TIME) is the
 // time service asked, which lets an ordinary desktop user authorise it.

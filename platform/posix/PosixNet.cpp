@@ -1,6 +1,7 @@
 #include "platform/Net.h"
 #include "platform/posix/AddressChoice.h"
 #include "platform/posix/KernelTimestamps.h"
+#include "platform/posix/PosixClock.h"
 #include "platform/posix/WsaErrno.h"
 
 #include <arpa/inet.h>
@@ -17,7 +18,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -88,6 +88,12 @@ SockAddrIn FromSockaddr(const sockaddr_storage& storage)
     return a;
 }
 
+// A time the kernel stamped, if it did.
+struct Stamp {
+    bool taken = false;
+    WallTime at;
+};
+
 // Datagrams read from the kernel in one batch and not yet handed out.
 struct Batch {
     struct Slot {
@@ -95,19 +101,12 @@ struct Batch {
         int length; // the datagram's real length
         sockaddr_storage peer;
         alignas(cmsghdr) uint8_t control[StampControlBytes];
-        bool stamped;
-        WallTime arrival; // the kernel's receive time, when stamped
+        Stamp arrival; // the kernel's receive time
     };
     Slot slots[BatchSize];
     int count = 0;
     int next = 0;
     bool Empty() const { return next >= count; }
-};
-
-// A time the kernel stamped, if it did.
-struct Stamp {
-    bool taken = false;
-    WallTime at;
 };
 
 struct SocketState {
@@ -147,13 +146,6 @@ int TakeSocketError(int fd)
     int error = 0;
     socklen_t length = sizeof error;
     return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 ? error : 0;
-}
-
-int64_t MonotonicMicroseconds()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 class CPosixSockets : public ISocketLayer {
@@ -285,11 +277,11 @@ int CPosixSockets::WaitReadable(SocketHandle s, int64_t timeoutMicroseconds)
     SocketState* state = StateOf(s);
     if (state == nullptr)
         return -1;
-    const int64_t deadline = MonotonicMicroseconds() + std::max<int64_t>(timeoutMicroseconds, 0);
+    const int64_t deadline = MonotonicNowMicroseconds() + std::max<int64_t>(timeoutMicroseconds, 0);
     for (;;) {
         if (!state->batch->Empty() || state->pendingError != 0)
             return 1;
-        const int64_t us = std::max<int64_t>(deadline - MonotonicMicroseconds(), 0);
+        const int64_t us = std::max<int64_t>(deadline - MonotonicNowMicroseconds(), 0);
         const timespec wait{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000L};
         pollfd entry{s, POLLIN, 0};
         const int ready = ::ppoll(&entry, 1, &wait, nullptr);
@@ -336,7 +328,7 @@ bool CPosixSockets::Refill(int fd, SocketState& state)
     for (int i = 0; i < count; ++i) {
         Batch::Slot& slot = batch.slots[i];
         slot.length = static_cast<int>(messages[i].msg_len);
-        slot.stamped = ReceiveStamp(messages[i].msg_hdr, slot.arrival);
+        slot.arrival.taken = ReceiveStamp(messages[i].msg_hdr, slot.arrival.at);
     }
     batch.count = count;
     batch.next = 0;
@@ -395,7 +387,7 @@ int CPosixSockets::RecvFrom(SocketHandle s, uint8_t* buffer, int capacity, SockA
     if (batch.Empty() && !Refill(s, *state))
         return -1;
     const Batch::Slot& slot = batch.slots[batch.next++];
-    state->arrival = Stamp{slot.stamped, slot.arrival};
+    state->arrival = slot.arrival;
     // A consumed datagram names its sender, also when it was too long.
     if (from != nullptr)
         *from = FromSockaddr(slot.peer);

@@ -136,18 +136,8 @@ TEST_F(EngineTest, AnAnswerCarriesPreciseTimesAndTheRequestCannotBeGuessed)
 // status line says which were not the kernel's.
 struct SourcesCase {
     const char* name;
-    bool stampSent;
-    bool stampArrival;
-    TimeSource t1;
-    TimeSource t4;
+    bool stampSent, stampArrival;
     const char* note;
-};
-
-const SourcesCase Sources[] = {
-    {"Kernel", true, true, TimeSource::Kernel, TimeSource::Kernel, " ms"},
-    {"UserT1", false, true, TimeSource::User, TimeSource::Kernel, " ms (user-space T1)"},
-    {"UserT4", true, false, TimeSource::Kernel, TimeSource::User, " ms (user-space T4)"},
-    {"User", false, false, TimeSource::User, TimeSource::User, " ms (user-space timestamps)"},
 };
 
 class TimestampSourceTest : public ::testing::TestWithParam<SourcesCase>, public DialogRig {};
@@ -165,17 +155,19 @@ TEST_P(TimestampSourceTest, KernelTimesWhereStampedOnTheClocksTimeBase)
     CNtpMsg reply;
     ASSERT_TRUE(Exchange(reply));
     const NtpExchange& e = dialog.LastExchange();
-    EXPECT_EQ(e.sentSource, c.t1);
-    EXPECT_EQ(e.arrivalSource, c.t4);
+    EXPECT_EQ(e.sentSource, c.stampSent ? TimeSource::Kernel : TimeSource::User);
+    EXPECT_EQ(e.arrivalSource, c.stampArrival ? TimeSource::Kernel : TimeSource::User);
     EXPECT_NEAR(NtpSecondsBetween(e.sentAt, e.requestTransmit), 0.0, 0.01);
     const double wait = NtpSecondsBetween(e.arrivedAt, e.sentAt);
     EXPECT_GT(wait, 0.0);
     EXPECT_LT(wait, 0.5);
-    const std::string text = MeasurementText(e);
-    ASSERT_GE(text.size(), std::string(c.note).size()) << text;
-    EXPECT_EQ(text.substr(text.size() - std::string(c.note).size()), c.note) << text;
+    EXPECT_TRUE(MeasurementText(e).ends_with(c.note)) << MeasurementText(e);
 }
-INSTANTIATE_TEST_SUITE_P(Cases, TimestampSourceTest, ::testing::ValuesIn(Sources),
+INSTANTIATE_TEST_SUITE_P(Sources, TimestampSourceTest,
+                         ::testing::Values(SourcesCase{"Kernel", true, true, " ms"},
+                                           SourcesCase{"UserT1", false, true, " ms (user-space T1)"},
+                                           SourcesCase{"UserT4", true, false, " ms (user-space T4)"},
+                                           SourcesCase{"User", false, false, " ms (user-space timestamps)"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A socket that cannot be had is an outcome with the window's text, and
@@ -210,14 +202,13 @@ TEST_F(EngineTest, OneSocketCarriesManyExchanges)
     options.accept = EchoesTheRequest;
 
     NtpExchange exchanges[3];
-    const Responder* servers[] = {&server, &stale, &elsewhere};
+    Responder* servers[] = {&server, &stale, &elsewhere};
     for (int n = 0; n < 3; ++n) {
         ASSERT_EQ(engine.Send(socket, servers[n]->Endpoint(), engine.NewRequest(false), options, exchanges[n]), 48);
-        if (n == 0) { // its answer is queued before the next send
-            ASSERT_EQ(sockets.WaitReadable(socket, 2000000), 1);
-        }
+        // The first answer is queued before the next send; all are sent before the reads.
+        ASSERT_TRUE(n > 0 ? servers[n]->WaitForRequests(1, std::chrono::seconds(2))
+                          : sockets.WaitReadable(socket, 2000000) == 1);
     }
-    ASSERT_TRUE(stale.WaitForRequests(1, std::chrono::seconds(2)) && elsewhere.WaitForRequests(1, std::chrono::seconds(2)));
     std::vector<NtpExchange*> settled;
     const auto inFlight = [&](const SockAddrIn& from) -> NtpExchange* {
         for (int n = 0; n < 3; ++n)

@@ -303,12 +303,7 @@ TEST_F(QueryProcedureTest, NameWhoseFirstAddressIsUnreachableIsAskedAtItsNext)
 {
     CUdpResponder server(CUdpResponder::NtpServer());
     SockAddrIn unreachable;
-    unreachable.family = AddressFamilyIPv6;
-    unreachable.address6[0] = 0x20;
-    unreachable.address6[1] = 0x01; // 2001:db8::1
-    unreachable.address6[2] = 0x0d;
-    unreachable.address6[3] = 0xb8;
-    unreachable.address6[15] = 1;
+    ASSERT_TRUE(rig.sockets.ParseIPv6("2001:db8::1", unreachable));
     rig.sockets.SetResolver([&](const std::string&, SockAddrIn& a) { return a = unreachable, true; });
     rig.sockets.SetAllResolver([&](const std::string&, std::vector<SockAddrIn>& all) {
         all = {unreachable, server.Endpoint()};
@@ -319,8 +314,7 @@ TEST_F(QueryProcedureTest, NameWhoseFirstAddressIsUnreachableIsAskedAtItsNext)
     Query(text);
     EXPECT_EQ(window.LogText().rfind("Querying host " + text + " from random port\r\n\r\n+--Result", 0), 0u)
         << window.LogText();
-    ASSERT_EQ(rig.sockets.Sends().size(), 2u);
-    EXPECT_TRUE(rig.sockets.Sends()[1].to.SameEndpoint(server.Endpoint()));
+    EXPECT_EQ(rig.sockets.Sends().size(), 2u);
     EXPECT_TRUE(dlg.LastExchange().server.SameEndpoint(server.Endpoint()));
     EXPECT_EQ(dlg.LastExchange().error, 0);
 }
