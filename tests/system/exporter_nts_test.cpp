@@ -29,13 +29,7 @@ struct Rig {
             EXPECT_TRUE(server.Allow(target));
         cache.UseNts(nts, caFiles, [this](const NtsNtpServer& ntp) { return server.AllowsNtpServer(ntp); });
     }
-    std::string Scrape(const std::string& target)
-    {
-        CExporterServer::Request request;
-        request.target = target.c_str();
-        request.nts = "1";
-        return server.Answer(request).body;
-    }
+    std::string Scrape(const std::string& target) { return server.Answer({"GET", "/metrics", target.c_str(), "1"}).body; }
 };
 
 double Value(const std::string& body, const std::string& metric)
@@ -54,34 +48,31 @@ TEST(ExporterNts, OneKeyExchangeAnHourAndTimeOnlyFromTrustedAnswers)
     const NtsCertificates certs = MakeNtsCertificates(dir + "/certs");
     ASSERT_TRUE(certs.ok) << certs.error;
     CNtsChrony chrony(dir + "/chrony");
-    NtsChronySetUp setUp;
-    setUp.cert = certs.good;
-    setUp.key = certs.goodKey;
+    NtsChronySetUp setUp{.cert = certs.good, .key = certs.goodKey, .ntsNtpServer = {}};
     ASSERT_TRUE(chrony.Start(setUp)) << chrony.Error();
     const std::string target = chrony.KeServerText();
 
-    enum class Before { Nothing, FreshKeys };
     struct Step {
         const char* name;
         int64_t advanceSeconds;
-        Before before;
+        bool freshKeys; // the server loses its keys first
         bool keyExchange; // a new one for this scrape
         const char* reachable;
     };
     const Step steps[] = {
-        {"the first scrape makes the key exchange", 0, Before::Nothing, true, "horolab_ntp_reachable 1\n"},
-        {"the next lives on its cookies", 5, Before::Nothing, false, "horolab_ntp_reachable 1\n"},
-        {"and the one after", 1000, Before::Nothing, false, "horolab_ntp_reachable 1\n"},
-        {"an hour on, a new key exchange", 3600, Before::Nothing, true, "horolab_ntp_reachable 1\n"},
-        {"the server lost its keys: a NAK", 5, Before::FreshKeys, false, "horolab_ntp_reachable{kiss_code=\"NTSN\"} 0\n"},
-        {"after the NAK, a new key exchange", 5, Before::Nothing, true, "horolab_ntp_reachable 1\n"},
+        {"the first scrape makes the key exchange", 0, false, true, "horolab_ntp_reachable 1\n"},
+        {"the next lives on its cookies", 5, false, false, "horolab_ntp_reachable 1\n"},
+        {"and the one after", 1000, false, false, "horolab_ntp_reachable 1\n"},
+        {"an hour on, a new key exchange", 3600, false, true, "horolab_ntp_reachable 1\n"},
+        {"the server lost its keys: a NAK", 5, true, false, "horolab_ntp_reachable{kiss_code=\"NTSN\"} 0\n"},
+        {"after the NAK, a new key exchange", 5, false, true, "horolab_ntp_reachable 1\n"},
     };
     Rig rig({target}, {certs.ca});
     double lastAge = 0;
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
         rig.clock.AdvanceMonotonic(step.advanceSeconds * 1000000);
-        if (step.before == Before::FreshKeys) {
+        if (step.freshKeys) {
             ASSERT_TRUE(chrony.Restart(true)) << chrony.Error();
         }
         const std::string body = rig.Scrape(target);

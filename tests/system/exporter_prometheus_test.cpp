@@ -66,11 +66,8 @@ TEST(ExporterPrometheus, PrometheusReadsChronydsOffsetAndStratum)
     const NtsCertificates certs = MakeNtsCertificates(dir + "/certs");
     ASSERT_TRUE(certs.ok) << certs.error;
     CNtsChrony secure(dir + "/nts-chrony");
-    NtsChronySetUp setUp;
-    setUp.cert = certs.good;
-    setUp.key = certs.goodKey;
-    ASSERT_TRUE(secure.Start(setUp)) << secure.Error();
-    CTricklingListener trickling(std::chrono::seconds(1));
+    ASSERT_TRUE(secure.Start({.cert = certs.good, .key = certs.goodKey, .ntsNtpServer = {}})) << secure.Error();
+    CTricklingListener trickling;
     CChildProcess exporter({HOROLAB_PROGRAM, "--exporter", "127.0.0.1:0", "--target", target, "--target",
                             secure.KeServerText(), "--target", trickling.ServerText(), "--nts-ca", certs.ca},
                            dir + "/exporter");
