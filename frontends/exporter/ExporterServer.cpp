@@ -7,7 +7,6 @@
 
 #include <microhttpd.h>
 
-
 namespace {
 
 constexpr unsigned ConnectionLimit = 512;

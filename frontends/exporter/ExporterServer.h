@@ -8,15 +8,14 @@
 
 #include <set>
 #include <string>
-#include <vector>
 
 struct MHD_Daemon;
 
 class CExporterServer {
 public:
-    // Answers only for `targets` unless `anyTarget`: nobody can have it send
-    // NTP to a host of their choosing. Each target as its canonical key;
-    // false from Allow for a text that is none.
+    // Answers only for the targets given to Allow unless `anyTarget`: nobody
+    // can have it send NTP to a host of their choosing. Each target as its
+    // canonical key; false from Allow for a text that is none.
     CExporterServer(CTargetCache& cache, bool anyTarget);
     bool Allow(const std::string& target);
     // Whether the NTP server a target's key exchange names may be sent to:
