@@ -5,7 +5,6 @@
 #include "nts/NtsKeRecords.h"
 
 #include <arpa/inet.h>
-#include <atomic>
 #include <gnutls/gnutls.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -51,7 +50,6 @@ public:
     }
     ~CHostileNtsKe()
     {
-        m_stop = true;
         ::shutdown(m_listener, SHUT_RDWR);
         if (m_thread.joinable())
             m_thread.join();
@@ -108,7 +106,7 @@ private:
         uint8_t request[512];
         if (result == 0 && gnutls_record_recv(session, request, sizeof request) > 0) {
             pollfd p{fd, POLLIN, 0};
-            for (size_t sent = 0; sent < m_records.size() && !m_stop;) {
+            for (size_t sent = 0; sent < m_records.size();) {
                 const ssize_t n = gnutls_record_send(session, &m_records[sent], m_trickle ? 1 : m_records.size() - sent);
                 if (n < 0 || (m_trickle && ::poll(&p, 1, 1000) != 0))
                     break;
@@ -124,6 +122,5 @@ private:
     gnutls_certificate_credentials_t m_credentials = nullptr;
     int m_listener = -1;
     uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };

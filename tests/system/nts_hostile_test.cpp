@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -61,17 +60,10 @@ std::vector<CUdpResponder::Datagram> Reply(NtpReply reply, const CUdpResponder::
     return {{nak}};
 }
 
-// The program as an operator starts it, its output in a folder of its own so
-// that two runs can go side by side.
-std::string Output(const std::vector<std::string>& args, const std::string& dir)
-{
-    ::mkdir(dir.c_str(), 0755);
-    return RunProgram(args, dir).out;
-}
-
 TEST(NtsHostileServers, EndInTimeSendNothingUntrustedAndPrintOnlyText)
 {
-    const NtsCertificates certs = MakeNtsCertificates(ProcessTempDir("nts-hostile-certs"));
+    const std::string dir = ProcessTempDir("nts-hostile");
+    const NtsCertificates certs = MakeNtsCertificates(dir);
     ASSERT_TRUE(certs.ok) << certs.error;
     for (const HostileRow& row : Rows) {
         SCOPED_TRACE(row.name);
@@ -83,13 +75,14 @@ TEST(NtsHostileServers, EndInTimeSendNothingUntrustedAndPrintOnlyText)
         std::vector<std::string> args = {HOROLAB_PROGRAM, "--nts", server.ServerText()};
         if (row.trustCa)
             args.insert(args.end(), {"--nts-ca", certs.ca});
-        // Text and JSON side by side, but the trickle once: it holds its server for the whole 10 s.
+        // Run as an operator runs it, text and JSON side by side (each output
+        // in a folder of its own), but the trickle once: it holds its server for the whole 10 s.
         const size_t runs = row.mode == HostileKeMode::Trickle ? 1 : 2;
         const auto start = std::chrono::steady_clock::now();
-        std::future<std::string> textRun = std::async(runs == 2 ? std::launch::async : std::launch::deferred, Output,
-                                                      args, ProcessTempDir("nts-hostile-text"));
+        std::future<std::string> textRun = std::async(runs == 2 ? std::launch::async : std::launch::deferred,
+                                                      [args, &dir] { return RunProgram(args, dir).out; });
         args.push_back("--json");
-        const std::vector<std::string> outputs = {Output(args, ProcessTempDir("nts-hostile-json")),
+        const std::vector<std::string> outputs = {RunProgram(args, ::testing::TempDir()).out,
                                                   runs == 2 ? textRun.get() : ""};
         EXPECT_LE(std::chrono::steady_clock::now() - start, std::chrono::seconds(row.longestSeconds));
         for (const std::string& output : outputs)
