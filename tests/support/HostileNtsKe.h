@@ -30,18 +30,14 @@ public:
                   uint16_t ntpPort)
         : m_records(Records(mode, ntpHost, ntpPort)), m_trickle(mode == HostileKeMode::Trickle)
     {
+        // A certificate that does not load shows as the handshake's failure.
         gnutls_certificate_allocate_credentials(&m_credentials);
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        gnutls_certificate_set_x509_key_file(m_credentials, cert.c_str(), key.c_str(), GNUTLS_X509_FMT_PEM);
         sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t length = sizeof a;
-        if (gnutls_certificate_set_x509_key_file(m_credentials, cert.c_str(), key.c_str(), GNUTLS_X509_FMT_PEM) < 0 ||
-            ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0 || ::listen(fd, 4) < 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) < 0) {
-            ::close(fd);
-            return;
-        }
-        m_listener = fd;
-        m_port = ntohs(a.sin_port);
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(m_listener, 4) == 0 &&
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &length) == 0)
+            m_port = ntohs(a.sin_port);
         // Until the destructor shuts the listener down.
         m_thread = std::thread([this] {
             for (int client; (client = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ::close(client))
@@ -51,13 +47,12 @@ public:
     ~CHostileNtsKe()
     {
         ::shutdown(m_listener, SHUT_RDWR);
-        if (m_thread.joinable())
-            m_thread.join();
+        m_thread.join();
         ::close(m_listener);
         gnutls_certificate_free_credentials(m_credentials);
     }
 
-    bool IsListening() const { return m_listener >= 0; }
+    bool IsListening() const { return m_port != 0; }
     std::string ServerText() const { return "127.0.0.1:" + std::to_string(m_port); }
 
 private:
@@ -120,7 +115,7 @@ private:
     std::vector<uint8_t> m_records;
     bool m_trickle;
     gnutls_certificate_credentials_t m_credentials = nullptr;
-    int m_listener = -1;
+    int m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     uint16_t m_port = 0;
     std::thread m_thread;
 };
