@@ -16,21 +16,19 @@ std::string Endpoint(const std::string& host, int port)
     return Format("%s:%i", PrintableText(BracketedHost(host)).c_str(), port);
 }
 
-std::string Names(const TlsCertificateFacts& c)
-{
-    std::string names;
-    for (const auto* list : {&c.dnsNames, &c.ipAddresses})
-        for (const std::string& name : *list)
-            names += (names.empty() ? "" : ", ") + name;
-    return PrintableText(names.empty() ? "subject " + c.subject : names);
-}
-
 std::string Joined(const std::vector<std::string>& items)
 {
     std::string text;
     for (const std::string& item : items)
         text += (text.empty() ? "" : ", ") + item;
     return text;
+}
+
+std::string Names(const TlsCertificateFacts& c)
+{
+    std::vector<std::string> names = c.dnsNames;
+    names.insert(names.end(), c.ipAddresses.begin(), c.ipAddresses.end());
+    return PrintableText(names.empty() ? "subject " + c.subject : Joined(names));
 }
 
 // The certificate's first fault, or "" when it is sound for the server text.

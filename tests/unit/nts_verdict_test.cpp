@@ -121,8 +121,6 @@ const VerdictRow Rows[] = {
     {"certificate-wrong-purpose", [](NtsCheck& c) { c.keyExchange.tls.certificate.wrongPurpose = true;
          c.keyExchange.tls.certificate.verified = false; c.keyExchange.tls.certificate.purposes = {"TLS client"}; },
      "Extended Key Usage allows only TLS client", false},
-    {"ke-bad-ntp-server", [](NtsCheck& c) { c.keyExchange.response.ntpServer = "\x1b]0;T\x07"; },
-     "\"\\x1b]0;T\\x07\"", true},
     {"ntp-host-not-found", [](NtsCheck& c) { c.ntpResolved = false; c.ntp = {"ntp.example", 123, true}; },
      "NTP server ntp.example named by the key exchange was not found", true},
     {"cookie-too-long", [](NtsCheck& c) { c.second = {}; c.second.cookieTooLong = true; },
