@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 
 const char* AuditResultName(AuditResult result)
 {
@@ -37,7 +38,7 @@ bool ParseAuditGrade(const std::string& text, AuditGrade& grade)
 {
     std::string upper = text;
     std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
-    for (int n = 0; n < 5; ++n) {
+    for (size_t n = 0; n < std::size(GradeNames); ++n) {
         if (upper == GradeNames[n]) {
             grade = static_cast<AuditGrade>(n);
             return true;

@@ -6,8 +6,7 @@
 #include "survey/Survey.h"
 
 #include <ctime>
-#include <system_error>
-#include <thread>
+#include <functional>
 
 namespace {
 // The UTC month (1..12) of a calendar time.
@@ -86,16 +85,10 @@ void CAuditor::Run(AuditReport& report, const AuditOptions& options)
 {
     IClock& clock = m_engine.Clock();
     const int64_t start = clock.MonotonicMicroseconds();
-    std::vector<std::thread> workers;
-    for (AuditAddress& a : report.addresses) {
-        try {
-            workers.emplace_back([&, host = report.host] { AuditAddressOf(a, host, options); });
-        } catch (const std::system_error&) {
-            AuditAddressOf(a, report.host, options);
-        }
-    }
-    for (std::thread& worker : workers)
-        worker.join();
+    std::vector<std::function<void()>> work;
+    for (AuditAddress& a : report.addresses)
+        work.push_back([&, host = report.host] { AuditAddressOf(a, host, options); });
+    RunTogether(work);
 
     const AuditCheck families = JudgeFamilies(report.addresses);
     for (AuditAddress& a : report.addresses)

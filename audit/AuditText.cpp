@@ -1,5 +1,7 @@
 #include "audit/AuditText.h"
 
+#include "audit/AuditChecks.h"
+
 #include "ntp/Format.h"
 #include "ntp/PrintableText.h"
 
@@ -71,8 +73,8 @@ std::string FormatAuditStart(const AuditReport& report)
 {
     if (!report.failure.empty())
         return report.failure + "\r\n";
-    return Wrapped("", Format("Auditing %s: %zu address(es), a burst of up to 12 requests each",
-                              PrintableText(report.host).c_str(), report.addresses.size()),
+    return Wrapped("", Format("Auditing %s: %zu address(es), a burst of up to %i requests each",
+                              PrintableText(report.host).c_str(), report.addresses.size(), BurstRequests),
                    "");
 }
 

@@ -39,14 +39,7 @@ KeProbe RunKeProbe(ITlsConnector& tls, const SockAddrIn& address, const TlsOptio
     probe.connected = channel != nullptr;
     if (!channel || !channel->Handshake(options, probe.tls) || !channel->Write(request))
         return probe;
-    std::vector<uint8_t> stream;
-    uint8_t buffer[4096];
-    for (int got; stream.size() < MaxProbeBytes && (got = channel->Read(buffer, sizeof buffer)) > 0;) {
-        stream.insert(stream.end(), buffer, buffer + got);
-        if (ParseNtsKeRecords(stream.data(), stream.size()).endOfMessage)
-            break;
-    }
-    probe.records = ParseNtsKeRecords(stream.data(), stream.size()).records;
+    probe.records = ReadNtsKeRecordStream(*channel, MaxProbeBytes).records;
     probe.response = ReadNtsKeResponse(probe.records);
     return probe;
 }

@@ -69,34 +69,40 @@ void CNtsChecker::Handshake(ITlsChannel& channel, int64_t start, NtsKeyExchange&
     ke.handshakeMicros = clock.MonotonicMicroseconds() - handshakeStart;
     if (established) {
         ke.requestSent = channel.Write(NtsKeClientRequest({AeadAesSivCmac256}));
-        if (ke.requestSent)
-            ReadRecords(channel, ke);
+        if (ke.requestSent) {
+            NtsKeRecordStream read = ReadNtsKeRecordStream(channel, MaxRecordBytes);
+            ke.records = std::move(read.records);
+            ke.endOfMessage = read.endOfMessage;
+            ke.readFailure = read.readFailure;
+            ke.recordBytes = read.bytes;
+        }
         ke.response = ReadNtsKeResponse(ke.records);
         ExportKeys(channel, ke);
     }
     ke.timedOut = channel.TimedOut();
 }
 
-// Parsed as they come, each byte once, up to the first End of Message.
-void CNtsChecker::ReadRecords(ITlsChannel& channel, NtsKeyExchange& ke)
+NtsKeRecordStream ReadNtsKeRecordStream(ITlsChannel& channel, size_t maxBytes)
 {
+    NtsKeRecordStream read;
     std::vector<uint8_t> stream;
     size_t parsed = 0;
     uint8_t buffer[4096];
-    while (stream.size() < MaxRecordBytes) {
+    while (stream.size() < maxBytes) {
         const int got = channel.Read(buffer, sizeof buffer);
         if (got <= 0) {
-            ke.readFailure = got < 0 ? channel.ReadFailure() : "";
+            read.readFailure = got < 0 ? channel.ReadFailure() : "";
             break;
         }
         stream.insert(stream.end(), buffer, buffer + got);
         const NtsKeParse parse = ParseNtsKeRecords(stream.data() + parsed, stream.size() - parsed);
-        ke.records.insert(ke.records.end(), parse.records.begin(), parse.records.end());
+        read.records.insert(read.records.end(), parse.records.begin(), parse.records.end());
         parsed += parse.consumed;
-        if ((ke.endOfMessage = parse.endOfMessage))
+        if ((read.endOfMessage = parse.endOfMessage))
             break;
     }
-    ke.recordBytes = stream.size();
+    read.bytes = stream.size();
+    return read;
 }
 
 void CNtsChecker::ExportKeys(ITlsChannel& channel, NtsKeyExchange& ke)

@@ -12,6 +12,16 @@
 #include <string>
 #include <vector>
 
+// A key-exchange server's records, parsed as they come, each byte once, up
+// to the first End of Message, the end of the stream or `maxBytes` read.
+struct NtsKeRecordStream {
+    std::vector<NtsKeRecord> records;
+    bool endOfMessage = false;
+    std::string readFailure; // why the records ended early ("" when the server closed)
+    size_t bytes = 0;        // of the stream read
+};
+NtsKeRecordStream ReadNtsKeRecordStream(ITlsChannel& channel, size_t maxBytes);
+
 struct NtsKeyExchange {
     std::string host;
     int32_t port = NtsKePort;
@@ -98,7 +108,6 @@ public:
 
 private:
     void Handshake(ITlsChannel& channel, int64_t start, NtsKeyExchange& ke);
-    void ReadRecords(ITlsChannel& channel, NtsKeyExchange& ke);
     void ExportKeys(ITlsChannel& channel, NtsKeyExchange& ke);
     NtpExchange Exchange(const SockAddrIn& server, const ExchangeOptions& options);
 
