@@ -1,7 +1,9 @@
 #include "frontends/terminal/CommandLine.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <getopt.h>
+#include <initializer_list>
 
 namespace {
 
@@ -78,17 +80,20 @@ CommandLine Bad(const std::string& why)
     return line;
 }
 
+bool In(RunMode mode, std::initializer_list<RunMode> modes)
+{
+    return std::find(modes.begin(), modes.end(), mode) != modes.end();
+}
+
 // Which options belong to which mode; anything else is bad usage.
 std::string CheckCombination(const CommandLine& line, bool pollsGiven, bool samplesGiven, bool auditOptions)
 {
     if (auditOptions && line.mode != RunMode::Audit)
         return "--min-grade and --nts-port need --audit";
-    const bool terminal = line.mode == RunMode::Query || line.mode == RunMode::Nts || line.mode == RunMode::Monitor;
-    if (line.json && line.mode != RunMode::Query && line.mode != RunMode::Nts && line.mode != RunMode::Survey &&
-        line.mode != RunMode::Audit)
+    const bool terminal = In(line.mode, {RunMode::Query, RunMode::Nts, RunMode::Monitor});
+    if (line.json && !In(line.mode, {RunMode::Query, RunMode::Nts, RunMode::Survey, RunMode::Audit}))
         return "--json needs --query, --nts, --survey or --audit";
-    if (!line.ntsCaFiles.empty() && line.mode != RunMode::Nts && line.mode != RunMode::Exporter &&
-        line.mode != RunMode::Audit)
+    if (!line.ntsCaFiles.empty() && !In(line.mode, {RunMode::Nts, RunMode::Exporter, RunMode::Audit}))
         return "--nts-ca needs --nts, --audit or --exporter";
     if (samplesGiven && line.mode != RunMode::Survey)
         return "--samples needs --survey";
