@@ -124,8 +124,7 @@ TEST(SurveyAtScale, ManyAddressesShareAFewThreadsAndSockets)
 
     rlimit saved{};
     getrlimit(RLIMIT_NOFILE, &saved);
-    rlimit low = saved;
-    low.rlim_cur = Entries("/proc/self/fd") + 16;
+    const rlimit low{Entries("/proc/self/fd") + 16, saved.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
     const size_t threadsBefore = Entries("/proc/self/task");
     size_t threads = 0;

@@ -1,18 +1,14 @@
 #pragma once
-// One scripted NTP server answering for every 127.0.0.0/8 address: bound to
-// 0.0.0.0, it learns each request's destination (IP_PKTINFO) and answers
-// from it, so a survey of a thousand loopback addresses needs one process.
-// It runs in a child process of its own, so that its thread and memory are
-// not those of the program under test or measurement.
+// One scripted NTP server for every 127.0.0.0/8 address, answering from the
+// address each request went to: a survey of a thousand loopback addresses
+// needs one, in a child process so its thread and memory are not the caller's.
 #include "ntp/NtpTimestamp.h"
 #include "support/NtpSamples.h"
 
 #include <arpa/inet.h>
 #include <csignal>
-#include <cstdint>
 #include <cstring>
 #include <ctime>
-#include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
