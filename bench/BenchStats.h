@@ -48,8 +48,8 @@ inline double ProcessCpuSeconds()
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
 
-// Resident set size right now, in KiB (or another number of the status file).
-inline long ResidentKiB(const std::string& process = "self", const char* field = "VmRSS:")
+// A number of the process's status file: "VmRSS:" in KiB, "Threads:", ...
+inline long StatusNumber(const std::string& process, const char* field)
 {
     std::ifstream status("/proc/" + process + "/status");
     std::string line;
@@ -58,6 +58,12 @@ inline long ResidentKiB(const std::string& process = "self", const char* field =
             return std::atol(line.c_str() + std::char_traits<char>::length(field));
     }
     return 0;
+}
+
+// Resident set size right now, in KiB (or the peak's, "VmHWM:").
+inline long ResidentKiB(const std::string& process = "self", const char* field = "VmRSS:")
+{
+    return StatusNumber(process, field);
 }
 
 // The p-th fraction (0..1) of the values, nearest rank.
@@ -141,7 +147,7 @@ inline ProcessRun RunProcess(const std::vector<std::string>& args, bool watchThr
     rusage usage{};
     ProcessRun run;
     while (watchThreads && wait4(pid, &status, WNOHANG, &usage) == 0) {
-        run.peakThreads = std::max(run.peakThreads, ResidentKiB(std::to_string(pid), "Threads:"));
+        run.peakThreads = std::max(run.peakThreads, StatusNumber(std::to_string(pid), "Threads:"));
         usleep(2000);
     }
     if (!watchThreads)

@@ -99,7 +99,7 @@ bool RunMany(const std::string& horolab)
         // A look every 50 ms at most: reading the status file costs too.
         if (bench::NowUs() - lastLook > 50000) {
             lastLook = bench::NowUs();
-            peakThreads = std::max(peakThreads, bench::ResidentKiB("self", "Threads:"));
+            peakThreads = std::max(peakThreads, bench::StatusNumber("self", "Threads:"));
         }
         return true;
     });

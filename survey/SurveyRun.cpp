@@ -4,7 +4,6 @@
 #include "query/ServerText.h"
 
 #include <algorithm>
-#include <cstring>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -75,29 +74,20 @@ public:
 
     void Run()
     {
-        const std::function<NtpExchange*(const SockAddrIn&)> inFlight = [this](const SockAddrIn& from) {
-            return InFlight(from);
-        };
         for (;;) {
             const int64_t now = m_clock.MonotonicMicroseconds();
             const bool going = m_keepGoing();
             // A wait that ends now may leave its address due at once.
             const int64_t nextDeadline = ExpireOverdue(now);
             const int64_t nextDue = going ? SendDue(now) : NoTime;
-            if (nextDue == NoTime && m_waiting == 0)
+            const bool waiting = InFlightCount() > 0;
+            if (nextDue == NoTime && !waiting)
                 return;
-            int64_t wait = std::min({nextDue, nextDeadline, now + StopCheckUs}) - now;
-            if (m_waiting == 0) { // nothing to hear: the clock's pause (a test's passes at once)
+            const int64_t wait = std::min({nextDue, nextDeadline, now + StopCheckUs}) - now;
+            if (waiting)
+                Receive(wait);
+            else // nothing to hear: the clock's pause (a test's passes at once)
                 m_clock.Sleep(static_cast<uint32_t>((wait + 999) / 1000));
-                continue;
-            }
-            // Waits for the first datagram, then reads what is queued behind it.
-            for (int n = 0; n < ReadsPerTurn; ++n, wait = 0) {
-                NtpExchange* settled = m_engine.ReceiveAny(m_socket, m_options, wait, inFlight);
-                if (settled == nullptr)
-                    break;
-                Settle(*settled);
-            }
         }
     }
 
@@ -107,8 +97,20 @@ private:
         SurveyAddress* address;
         int64_t due = 0; // monotonic microseconds of its next request
         int64_t deadline = NoTime; // of the request in flight, NoTime when none
-        bool done = false;
     };
+
+    // All its samples taken, or told by a kiss code to go away.
+    bool Finished(const Slot& slot) const
+    {
+        const std::vector<NtpExchange>& samples = slot.address->samples;
+        return static_cast<int>(samples.size()) == m_samples || (!samples.empty() && !KissCode(samples.back()).empty());
+    }
+
+    size_t InFlightCount() const
+    {
+        return static_cast<size_t>(
+            std::count_if(m_slots.begin(), m_slots.end(), [](const Slot& s) { return s.deadline != NoTime; }));
+    }
 
     // Sends what is due, a turn's worth at most; the time the next one falls
     // due (now when this turn left some), NoTime when nothing is left to send.
@@ -117,7 +119,7 @@ private:
         int sent = 0;
         int64_t next = NoTime;
         for (Slot& slot : m_slots) {
-            if (slot.done || slot.deadline != NoTime)
+            if (slot.deadline != NoTime || Finished(slot))
                 continue;
             if (slot.due > now || sent == SendsPerTurn) {
                 next = std::min(next, std::max(slot.due, now));
@@ -125,7 +127,7 @@ private:
             }
             Send(slot);
             ++sent;
-            if (!slot.done && slot.deadline == NoTime) // the send failed: due again later
+            if (slot.deadline == NoTime && !Finished(slot)) // the send failed: due again later
                 next = std::min(next, slot.due);
         }
         return next;
@@ -140,32 +142,33 @@ private:
         // Counted from after the send, so that no two sends are nearer than the spacing.
         const int64_t after = m_clock.MonotonicMicroseconds();
         slot.due = after + int64_t{SurveySpacingMs} * 1000;
-        if (sent) {
+        if (sent)
             slot.deadline = after + int64_t{m_options.timeoutSeconds} * 1000000;
-            ++m_waiting;
+    }
+
+    // Waits up to `wait` for the first datagram, then reads what is queued behind it.
+    void Receive(int64_t wait)
+    {
+        const std::function<NtpExchange*(const SockAddrIn&)> inFlight = [this](const SockAddrIn& from) {
+            Slot* slot = SlotOf(from);
+            return slot != nullptr && slot->deadline != NoTime ? &slot->address->samples.back() : nullptr;
+        };
+        for (int n = 0; n < ReadsPerTurn; ++n, wait = 0) {
+            const NtpExchange* settled = m_engine.ReceiveAny(m_socket, m_options, wait, inFlight);
+            if (settled == nullptr)
+                return;
+            SlotOf(settled->server)->deadline = NoTime;
         }
-        slot.done = static_cast<int>(a.samples.size()) == m_samples && slot.deadline == NoTime;
     }
 
-    // The exchange that a datagram from `from` settles. A report without a
-    // sender belongs to the one request in flight, when there is only one.
-    NtpExchange* InFlight(const SockAddrIn& from)
+    // The slot a datagram from `from` is for. A report without a sender
+    // belongs to the one request in flight, when there is only one.
+    Slot* SlotOf(const SockAddrIn& from)
     {
-        Slot* slot = nullptr;
-        if (from.family == 0 && m_waiting == 1)
-            slot = &*std::find_if(m_slots.begin(), m_slots.end(), [](const Slot& s) { return s.deadline != NoTime; });
-        else if (const auto it = m_bySender.find(EndpointKey(from)); it != m_bySender.end())
-            slot = &m_slots[it->second];
-        return slot != nullptr && slot->deadline != NoTime ? &slot->address->samples.back() : nullptr;
-    }
-
-    void Settle(NtpExchange& exchange)
-    {
-        Slot& slot = m_slots[m_bySender.at(EndpointKey(exchange.server))];
-        slot.deadline = NoTime;
-        --m_waiting;
-        // After a kiss code the server has asked us to go away.
-        slot.done = static_cast<int>(slot.address->samples.size()) == m_samples || !KissCode(exchange).empty();
+        if (from.family == 0 && InFlightCount() == 1)
+            return &*std::find_if(m_slots.begin(), m_slots.end(), [](const Slot& s) { return s.deadline != NoTime; });
+        const auto it = m_bySender.find(EndpointKey(from));
+        return it == m_bySender.end() ? nullptr : &m_slots[it->second];
     }
 
     // Ends the waits that are over; the earliest deadline still to come.
@@ -180,7 +183,7 @@ private:
                 continue;
             }
             slot.address->samples.back().outcome = ExchangeOutcome::TimedOut;
-            Settle(slot.address->samples.back());
+            slot.deadline = NoTime;
         }
         return next;
     }
@@ -193,7 +196,6 @@ private:
     ExchangeOptions m_options;
     std::vector<Slot> m_slots;
     std::unordered_map<std::string, size_t> m_bySender;
-    int m_waiting = 0; // requests in flight
 };
 
 // Every lane's socket, fewer when the system gives fewer; with none at all,

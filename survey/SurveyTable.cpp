@@ -152,9 +152,10 @@ void AddWrapped(std::vector<std::string>& lines, const std::string& note)
         const bool fresh = line.empty() || line == Indent;
         if (!fresh && line.size() + 1 + word.size() > InnerWidth) {
             lines.push_back(line);
-            line = Indent;
+            line = Indent + word;
+        } else {
+            line += (fresh ? "" : " ") + word;
         }
-        line += (line.empty() || line == Indent ? "" : " ") + word;
     }
     lines.push_back(line);
 }

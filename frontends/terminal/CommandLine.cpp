@@ -1,7 +1,11 @@
 #include "frontends/terminal/CommandLine.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <getopt.h>
+#include <initializer_list>
+#include <optional>
 
 namespace {
 
@@ -70,6 +74,16 @@ std::string OptionError(int failure, char** argv)
     return "unknown option '" + typed + "'";
 }
 
+// `text` as a whole number from `low` to `high`; none when it is not one.
+std::optional<long> WholeNumber(const char* text, long low, long high)
+{
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
 CommandLine Bad(const std::string& why)
 {
     CommandLine line;
@@ -78,17 +92,20 @@ CommandLine Bad(const std::string& why)
     return line;
 }
 
+bool In(RunMode mode, std::initializer_list<RunMode> modes)
+{
+    return std::find(modes.begin(), modes.end(), mode) != modes.end();
+}
+
 // Which options belong to which mode; anything else is bad usage.
 std::string CheckCombination(const CommandLine& line, bool pollsGiven, bool samplesGiven, bool auditOptions)
 {
     if (auditOptions && line.mode != RunMode::Audit)
         return "--min-grade and --nts-port need --audit";
-    const bool terminal = line.mode == RunMode::Query || line.mode == RunMode::Nts || line.mode == RunMode::Monitor;
-    if (line.json && line.mode != RunMode::Query && line.mode != RunMode::Nts && line.mode != RunMode::Survey &&
-        line.mode != RunMode::Audit)
+    const bool terminal = In(line.mode, {RunMode::Query, RunMode::Nts, RunMode::Monitor});
+    if (line.json && !In(line.mode, {RunMode::Query, RunMode::Nts, RunMode::Survey, RunMode::Audit}))
         return "--json needs --query, --nts, --survey or --audit";
-    if (!line.ntsCaFiles.empty() && line.mode != RunMode::Nts && line.mode != RunMode::Exporter &&
-        line.mode != RunMode::Audit)
+    if (!line.ntsCaFiles.empty() && !In(line.mode, {RunMode::Nts, RunMode::Exporter, RunMode::Audit}))
         return "--nts-ca needs --nts, --audit or --exporter";
     if (samplesGiven && line.mode != RunMode::Survey)
         return "--samples needs --survey";
@@ -130,11 +147,10 @@ CommandLine ParseCommandLine(int argc, char** argv)
             auditOptions = true;
             break;
         case OptNtsPort: {
-            char* end = nullptr;
-            const long port = std::strtol(optarg, &end, 10);
-            if (*optarg == '\0' || *end != '\0' || port < 1 || port > 65535)
+            const std::optional<long> port = WholeNumber(optarg, 1, 65535);
+            if (!port)
                 return Bad(std::string("--nts-port needs a port from 1 to 65535, not '") + optarg + "'");
-            line.ntsPort = static_cast<int>(port);
+            line.ntsPort = static_cast<int>(*port);
             auditOptions = true;
             break;
         }
@@ -149,20 +165,19 @@ CommandLine ParseCommandLine(int argc, char** argv)
         case OptJson: line.json = true; break;
         case OptCsv: line.csvPath = optarg; break;
         case OptPolls: {
-            char* end = nullptr;
-            line.polls = std::strtol(optarg, &end, 10);
-            if (*optarg == '\0' || *end != '\0' || line.polls < 1)
+            const std::optional<long> polls = WholeNumber(optarg, 1, LONG_MAX);
+            if (!polls)
                 return Bad(std::string("--polls needs a whole number of at least 1, not '") + optarg + "'");
+            line.polls = *polls;
             pollsGiven = true;
             break;
         }
         case OptSamples: {
-            char* end = nullptr;
-            const long samples = std::strtol(optarg, &end, 10);
-            if (*optarg == '\0' || *end != '\0' || samples < 1 || samples > MaxSamples)
+            const std::optional<long> samples = WholeNumber(optarg, 1, MaxSamples);
+            if (!samples)
                 return Bad("--samples needs a whole number from 1 to " + std::to_string(MaxSamples) + ", not '" +
                            optarg + "'");
-            line.samples = static_cast<int>(samples);
+            line.samples = static_cast<int>(*samples);
             samplesGiven = true;
             break;
         }

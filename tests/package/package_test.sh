@@ -87,12 +87,12 @@ done < <(find "$root" -type f -exec sh -c 'head -c4 "$1" | grep -q "^.ELF"' _ {}
 # where it is instead of guessing.
 chooser=$work/chooser
 cp -a "$root" "$chooser"
-mkdir -p "$chooser/usr/bin/window"
-printf '#!/bin/sh\necho installed\n' > "$chooser/usr/libexec/horolab/horolab"
-printf '#!/bin/sh\necho build tree\n' > "$chooser/usr/bin/window/horolab"
-chmod +x "$chooser/usr/libexec/horolab/horolab" "$chooser/usr/bin/window/horolab"
+for window in usr/libexec/horolab usr/bin/window; do
+    mkdir -p "$chooser/$window" && printf '#!/bin/sh\necho %s\n' "$window" > "$chooser/$window/horolab"
+    chmod +x "$chooser/$window/horolab"
+done
 started=$(QT_QPA_PLATFORM=offscreen "$chooser/usr/bin/horolab" 2>&1) || true
-[ "$started" = installed ] || fail "the command started: $started"
+[ "$started" = usr/libexec/horolab ] || fail "the command started: $started"
 if [ "$(id -u)" = 0 ]; then
     blind=$(QT_QPA_PLATFORM=offscreen unshare --mount --propagation private \
         sh -c 'umount -l /proc && exec "$1"' _ "$chooser/usr/bin/horolab" 2>&1) && fail "without /proc: $blind"

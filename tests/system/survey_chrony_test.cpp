@@ -9,6 +9,7 @@
 #include "support/QtTestMain.h"
 #include "support/QtTsanSuppressions.h"
 #include "support/QtWindowDriver.h"
+#include "support/TextLines.h"
 #include "support/UdpResponder.h"
 
 #include "ui/ControlIds.h"
@@ -23,7 +24,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -167,23 +167,6 @@ std::string Row(const std::string& table, const std::string& address)
     return at == std::string::npos ? "" : table.substr(at, table.find('\n', second + 1) - at);
 }
 
-// The box's inner text with its lines joined by blanks, so a folded note reads as one.
-std::string Unwrapped(const std::string& table)
-{
-    std::string text;
-    std::istringstream in(table);
-    for (std::string line; std::getline(in, line);) {
-        EXPECT_LE(line.find_last_not_of('\r') + 1, 64u) << "wider than the default log pane: " << line;
-        if (line.size() < 2)
-            continue;
-        line = line.substr(1, line.find_last_not_of(" |\r"));
-        const size_t start = line.find_first_not_of(' ');
-        if (start != std::string::npos)
-            text += line.substr(start) + " ";
-    }
-    return text;
-}
-
 // Every address with the state its row (or object) must show.
 const std::vector<std::pair<std::string, std::string>>& Expected()
 {
@@ -196,6 +179,8 @@ const std::vector<std::pair<std::string, std::string>>& Expected()
 
 void ExpectTable(const std::string& table)
 {
+    for (const std::string& line : Lines(table, "\n"))
+        EXPECT_LE(line.find_last_not_of('\r') + 1, 64u) << "wider than the default log pane: " << line;
     for (const auto& [address, state] : Expected()) {
         const std::string row = Row(table, At(address));
         EXPECT_NE(row.find(" " + state + " "), std::string::npos) << address << "\n" << table;

@@ -2,6 +2,7 @@
 // interval sets, the figures and state of one address from its samples, and
 // the table that shows them.
 #include "support/NtpSamples.h"
+#include "support/TextLines.h"
 
 #include "survey/Intersection.h"
 #include "survey/Survey.h"
@@ -10,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 
 namespace {
 
@@ -73,24 +73,17 @@ NtpExchange Kiss(const char* code)
     return e;
 }
 
-NtpExchange Silence()
-{
-    NtpExchange e;
-    e.outcome = ExchangeOutcome::TimedOut;
-    e.request.assign(NtpHeaderSize, 0); // it was sent
-    return e;
-}
-
-// A request that never left: no socket, or the send failed.
-NtpExchange Unsent(ExchangeOutcome outcome, int error)
+// A request that went unanswered, or failed here: with no socket it never left.
+NtpExchange Failed(ExchangeOutcome outcome = ExchangeOutcome::TimedOut, int error = 0)
 {
     NtpExchange e;
     e.outcome = outcome;
     e.error = error;
-    if (outcome == ExchangeOutcome::SendFailed)
+    if (outcome != ExchangeOutcome::SocketFailed)
         e.request.assign(NtpHeaderSize, 0);
     return e;
 }
+NtpExchange Silence() { return Failed(); }
 
 TEST(SurveyJudgement, TheBestSampleTheSpreadAndTheState)
 {
@@ -117,11 +110,11 @@ TEST(SurveyJudgement, TheBestSampleTheSpreadAndTheState)
          {Silence(), Answer(-3, 6, 0.010, 0.002)}, SurveyState::Undecided, -3, 6, 3 + 5 + 2, NAN, ""},
         {"nothing came", {Silence(), Silence()}, SurveyState::Unreachable, 0, 0, 0, NAN,
          "--No answer from Server. timed out."},
-        {"no socket: nothing was sent", {Unsent(ExchangeOutcome::SocketFailed, 10024)}, SurveyState::NotSent, 0, 0,
+        {"no socket: nothing was sent", {Failed(ExchangeOutcome::SocketFailed, 10024)}, SurveyState::NotSent, 0, 0,
          0, NAN, "--Error at socket creation: 10024"},
-        {"every send failed", {Unsent(ExchangeOutcome::SendFailed, 10051), Unsent(ExchangeOutcome::SendFailed, 10051)},
+        {"every send failed", {Failed(ExchangeOutcome::SendFailed, 10051), Failed(ExchangeOutcome::SendFailed, 10051)},
          SurveyState::NotSent, 0, 0, 0, NAN, "Socket Error while sending."},
-        {"one request left before the sends failed", {Silence(), Unsent(ExchangeOutcome::SendFailed, 10051)},
+        {"one request left before the sends failed", {Silence(), Failed(ExchangeOutcome::SendFailed, 10051)},
          SurveyState::Unreachable, 0, 0, 0, NAN, "Socket Error while sending."},
         {"stopped before the first request", {}, SurveyState::NotSent, 0, 0, 0, NAN,
          "stopped before the first request"},
@@ -163,32 +156,10 @@ SurveyAddress Judged(const std::string& text, uint16_t family, std::vector<NtpEx
     return a;
 }
 
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // The box fits the window's log pane at its default size (64 columns):
 // each address on two lines, the second left out when it never answered,
 // names only when there are several, notes folded; the server's bytes shown
 // as text.
-// The box's inner text, its lines joined by blanks: a note as one line.
-std::string Unwrapped(const std::string& table)
-{
-    std::string text;
-    for (std::string line : Lines(table)) {
-        line = line.substr(1, line.find_last_not_of(" |\r"));
-        const size_t start = line.find_first_not_of(' ');
-        if (start != std::string::npos)
-            text += line.substr(start) + " ";
-    }
-    return text;
-}
-
 TEST(SurveyTable, FitsTheDefaultPaneAndNamesTheFalseTicker)
 {
     const std::string longIPv6 = "[2001:db8:1234:5678:9abc::1234:5678]:10123";
@@ -200,7 +171,7 @@ TEST(SurveyTable, FitsTheDefaultPaneAndNamesTheFalseTicker)
         Judged(longIPv6, AddressFamilyIPv6, {Answer(0, 2), Silence()}),
         Judged("192.0.2.3", AddressFamilyIPv4, {Silence(), Silence()}),
         Judged("192.0.2.4", AddressFamilyIPv4, {Kiss("\x1b[2J")}),
-        Judged("192.0.2.5", AddressFamilyIPv4, {Unsent(ExchangeOutcome::SendFailed, 10051)}),
+        Judged("192.0.2.5", AddressFamilyIPv4, {Failed(ExchangeOutcome::SendFailed, 10051)}),
     };
     SelectTruechimers(survey);
     EXPECT_EQ(survey.addresses[0].state, SurveyState::Truechimer);
@@ -215,7 +186,8 @@ TEST(SurveyTable, FitsTheDefaultPaneAndNamesTheFalseTicker)
             survey.addresses[1].names.push_back("other.example");
         const std::string table = FormatSurveyTable(survey);
         ASSERT_EQ(table.substr(table.size() - 2), "\r\n");
-        const std::vector<std::string> lines = Lines(table);
+        std::vector<std::string> lines = Lines(table, "\n");
+        lines.pop_back(); // after the last line end
         const size_t width = lines.front().size();
         EXPECT_LE(width, 64u + 1) << table; // with its CR
         for (const std::string& line : lines) {
@@ -230,17 +202,13 @@ TEST(SurveyTable, FitsTheDefaultPaneAndNamesTheFalseTicker)
         size_t at = severalNames ? 5 : 4;
         const struct {
             std::string who, state, figures; // no figures: never answered
-            bool folded; // too long to share its line with the state
-        } rows[] = {{"192.0.2.1", "truechimer", "GPS", false},
-                    {"192.0.2.2", "false ticker", "+500.000", false},
-                    {longIPv6, "truechimer", "GPS", true},
-                    {"192.0.2.3", "unreachable", "", false},
-                    {"192.0.2.4", "kiss code \\x1b[2J", "27 91 50 74", false},
-                    {"192.0.2.5", "not sent", "", false}};
+        } rows[] = {{"192.0.2.1", "truechimer", "GPS"}, {"192.0.2.2", "false ticker", "+500.000"},
+                    {longIPv6, "truechimer", "GPS"},    {"192.0.2.3", "unreachable", ""},
+                    {"192.0.2.4", "kiss code \\x1b[2J", "27 91 50 74"}, {"192.0.2.5", "not sent", ""}};
         for (const auto& row : rows) {
             ASSERT_LT(at + 2, lines.size());
             EXPECT_EQ(lines[at].find("| " + row.who + " "), 0u) << lines[at];
-            at += row.folded ? 1 : 0;
+            at += row.who == longIPv6 ? 1 : 0; // too long to share its line with the state
             EXPECT_EQ(lines[at].substr(state, row.state.size()), row.state) << lines[at];
             if (!row.figures.empty()) {
                 EXPECT_NE(lines[++at].find(row.figures), std::string::npos) << lines[at];
