@@ -22,22 +22,25 @@ cmake --build "$dir" --target "${targets[@]/#/fuzz_}"
 export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:abort_on_error=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 
-status=0
-for t in "${targets[@]}"; do
+# Runs one target; its lines are printed together when it ends.
+fuzz_one() {
+    local t="$1"
     # New inputs go to a scratch corpus so the committed seeds stay small.
-    work="$dir/corpus/$t"
-    artifacts="$dir/findings/$t/"
+    local work="$dir/corpus/$t" artifacts="$dir/findings/$t/" log="$dir/fuzz_$t.log"
     mkdir -p "$work" "$artifacts"
-    log="$dir/fuzz_$t.log"
-    echo "== fuzz_$t: ${seconds}s"
     if "$dir/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
             -max_len=2048 -print_final_stats=1 -artifact_prefix="$artifacts" \
             "$work" "$HOROLAB_ROOT/fuzz/corpus/$t" >"$log" 2>&1; then
+        echo "== fuzz_$t: ${seconds}s"
         grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$log" | sed "s/^/   /" || true
     else
-        status=1
-        echo "fuzz_$t found a fault; the input is in $artifacts, the log is $log:"
+        echo "== fuzz_$t: ${seconds}s: found a fault; the input is in $artifacts, the log is $log:"
         tail -40 "$log"
+        return 1
     fi
-done
-exit $status
+}
+
+# One target per processor at a time; xargs fails when any of them did.
+export -f fuzz_one
+export dir seconds HOROLAB_ROOT
+printf '%s\n' "${targets[@]}" | xargs -P "$(nproc)" -I{} bash -c 'fuzz_one {}'
