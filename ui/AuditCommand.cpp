@@ -33,9 +33,5 @@ void CTikkaraDlg::RunAuditWorker()
         AppendLog(FormatAuditReport(m_audit));
         ShowLogFromTop();
     }
-    EnableControls(true);
-    m_window.SetText(IDC_GO, "&Go");
-    m_auditRunning = 0;
-    // The last touch of the dialog, as at the monitor's end.
-    m_window.PostToUiThread([this] { OnWorkerEnded(m_auditThread); });
+    EndWorker(m_auditRunning, m_auditThread);
 }

@@ -32,9 +32,5 @@ void CTikkaraDlg::RunSurveyWorker()
         AppendLog(FormatSurveyTable(m_survey));
         ShowLogFromTop();
     }
-    EnableControls(true);
-    m_window.SetText(IDC_GO, "&Go");
-    m_surveyRunning = 0;
-    // The last touch of the dialog, as at the monitor's end.
-    m_window.PostToUiThread([this] { OnWorkerEnded(m_surveyThread); });
+    EndWorker(m_surveyRunning, m_surveyThread);
 }

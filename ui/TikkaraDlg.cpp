@@ -133,10 +133,23 @@ void CTikkaraDlg::StartWorker(std::atomic<int32_t>& running, std::thread& worker
         worker = std::thread(std::move(work));
     } catch (const std::system_error&) {
         // No thread to be had: back to idle rather than stuck in "&Stop".
-        running = 0;
-        EnableControls(true);
-        m_window.SetText(IDC_GO, "&Go");
+        BackToIdle(running);
     }
+}
+
+void CTikkaraDlg::BackToIdle(std::atomic<int32_t>& running)
+{
+    EnableControls(true);
+    m_window.SetText(IDC_GO, "&Go");
+    running = 0;
+}
+
+void CTikkaraDlg::EndWorker(std::atomic<int32_t>& running, std::thread& worker)
+{
+    BackToIdle(running);
+    // The last touch of the dialog: from here on the interface thread may
+    // join this thread and close the dialog.
+    m_window.PostToUiThread([this, &worker] { OnWorkerEnded(worker); });
 }
 
 void CTikkaraDlg::OnWorkerEnded(std::thread& worker)

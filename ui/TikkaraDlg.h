@@ -141,6 +141,10 @@ private:
     ExchangeOptions CurrentOptions(int timeoutSeconds);
     bool AnyWorker() const;
     void StartWorker(std::atomic<int32_t>& running, std::thread& worker, std::function<void()> work);
+    void BackToIdle(std::atomic<int32_t>& running);
+    // A worker's last touch of the dialog: idle again, and its thread joined
+    // on the interface thread.
+    void EndWorker(std::atomic<int32_t>& running, std::thread& worker);
     // Called on the interface thread once a worker has ended.
     void OnWorkerEnded(std::thread& worker);
     void SetClockFromNts();
