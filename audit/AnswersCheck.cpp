@@ -79,7 +79,8 @@ void JudgeFields(const CNtpMsg& r, double age, AuditCheck& check, CAnswersJudge&
         judge.Add(AuditResult::Warn, AuditGrade::B, "no reference time: never synchronised");
         return;
     }
-    check.evidence.push_back(Format("reference time %.1f s before the transmit time", age));
+    check.evidence.push_back(age >= 0 ? Format("reference time %.1f s before the transmit time", age)
+                                      : Format("reference time %.1f s after the transmit time", -age));
     if (age < -FutureSlack)
         judge.Add(AuditResult::Fail, AuditGrade::C, "reference time in the future");
     else if (age > SecondsPerDay)

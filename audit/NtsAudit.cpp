@@ -132,11 +132,16 @@ AuditCheck JudgeNts(const NtsAuditFacts& f)
     }
     const NtsKeyExchange& ke = f.check.keyExchange;
     const bool certificate = ke.tls.hasCertificate;
-    const int64_t daysLeft = (ke.tls.certificate.notAfter - f.now) / SecondsPerDay;
-    if (certificate)
-        check.evidence.push_back(Format("certificate valid until %s: %lld days left",
-                                        FormatLocalDate(ke.tls.certificate.notAfter).c_str(),
-                                        static_cast<long long>(daysLeft)));
+    const int64_t notAfter = ke.tls.certificate.notAfter;
+    const int64_t daysLeft = (notAfter - f.now) / SecondsPerDay;
+    if (certificate) {
+        const std::string until = FormatLocalDate(notAfter);
+        check.evidence.push_back(notAfter >= f.now
+                                     ? Format("certificate valid until %s: %lld days left", until.c_str(),
+                                              static_cast<long long>(daysLeft))
+                                     : Format("certificate expired on %s, %lld days ago", until.c_str(),
+                                              static_cast<long long>((f.now - notAfter) / SecondsPerDay)));
+    }
     for (const auto& [what, probe] : {std::pair{"TLS 1.2 only", &f.onlyTls12}, std::pair{"no ntske/1 ALPN", &f.noAlpn},
                                       std::pair{"unknown critical record", &f.unknownCritical}})
         if (probe->run)

@@ -5,9 +5,11 @@
 #include "audit/AuditChecks.h"
 #include "audit/AuditText.h"
 #include "audit/ModeProbes.h"
+#include "audit/NtsAudit.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace {
@@ -56,6 +58,17 @@ AuditAddress At(bool ipv6, const NtpExchange& answer)
     return a;
 }
 
+// An NTS check whose certificate ran out `days` ago.
+NtsAuditFacts ExpiredNts(int days)
+{
+    NtsAuditFacts f;
+    f.verdict = {"certificate-expired", "the server's certificate expired"};
+    f.check.keyExchange.tls.hasCertificate = true;
+    f.now = NewYear2024Unix;
+    f.check.keyExchange.tls.certificate.notAfter = f.now - days * 86400 - 100;
+    return f;
+}
+
 ModeProbe Answered(int bytesIn, int bytesOut)
 {
     return {.sent = true, .bytesOut = bytesOut, .bytesIn = bytesIn, .answers = 1, .complete = true, .payload = {}};
@@ -73,6 +86,7 @@ TEST(AuditRules, EachRuleGivesItsResultAndCap)
         AuditCheck check;
         AuditResult result;
         AuditGrade cap;
+        const char* evidence = ""; // in one of its lines
     };
     const Case cases[] = {
         {"NTPv3 unanswered", JudgeAnswers(Exchange({}), Silent(), synced), F, G::C},
@@ -82,6 +96,8 @@ TEST(AuditRules, EachRuleGivesItsResultAndCap)
         {"4 ms off, 3 ms allowed", JudgeAnswers(Exchange({.offsetMs = 4}), Exchange(v3), synced), F, G::F},
         {"far off, this clock unsynchronised", JudgeAnswers(Exchange({.offsetMs = 9000}), Exchange(v3), unsynced), P,
          G::APlus},
+        {"reference a minute ahead", JudgeAnswers(Exchange({.referenceAgeMs = -60000}), Exchange(v3), synced), F,
+         G::C, "reference time 60.0 s after the transmit time"},
         {"reference two days old", JudgeAnswers(Exchange({.referenceAgeMs = 172800000}), Exchange(v3), synced), W,
          G::B},
         {"precision of a second", JudgeAnswers(Exchange({.precision = 0}), Exchange(v3), synced), F, G::C},
@@ -93,6 +109,7 @@ TEST(AuditRules, EachRuleGivesItsResultAndCap)
         {"leap without an answer", JudgeLeap(Silent(), 6), N, G::APlus},
         {"readvar at 30x", JudgeExposure({Answered(364, 12), {}}), F, G::F},
         {"readvar at 10x", JudgeExposure({Answered(120, 12), {}}), W, G::B},
+        {"certificate expired", JudgeNts(ExpiredNts(3)), F, G::C, ", 3 days ago"},
         {"burst not sent", JudgeBurst({}), N, G::APlus},
         {"burst unanswered", JudgeBurst({12, 0, "", 0, 0}), N, G::APlus},
         {"both families, intervals meet", JudgeFamilies({At(false, Exchange({})), At(true, Exchange({.offsetMs = 1}))}),
@@ -104,6 +121,8 @@ TEST(AuditRules, EachRuleGivesItsResultAndCap)
     for (const Case& c : cases) {
         EXPECT_EQ(c.check.result, c.result) << c.what << ": " << c.check.summary;
         EXPECT_EQ(c.check.cap, c.cap) << c.what << ": " << c.check.summary;
+        const auto shows = [&](const std::string& line) { return line.find(c.evidence) != std::string::npos; };
+        EXPECT_TRUE(!*c.evidence || std::any_of(c.check.evidence.begin(), c.check.evidence.end(), shows)) << c.what;
     }
 }
 
