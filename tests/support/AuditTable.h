@@ -5,11 +5,14 @@
 #include "support/UdpResponder.h"
 
 #include "audit/Audit.h"
+#include "audit/AuditText.h"
 #include "audit/Beside.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -63,7 +66,12 @@ inline void AuditAll(const std::vector<AuditRow>& rows)
     for (size_t n = 0; n < rows.size(); ++n)
         audits.push_back([&, n] { reports[n] = auditor.Audit(rows[n].server, rows[n].options); });
     RunTogether(audits);
-    for (size_t n = 0; n < rows.size(); ++n)
+    for (size_t n = 0; n < rows.size(); ++n) {
         ExpectAudit(reports[n], rows[n]);
+        // HOROLAB_AUDIT_REPORTS=1 shows each configuration's report as the
+        // operator reads it.
+        if (std::getenv("HOROLAB_AUDIT_REPORTS"))
+            std::cout << "==== " << rows[n].what << "\n" << FormatAuditReport(reports[n]);
+    }
 }
 
