@@ -3,6 +3,7 @@
 #include "audit/Beside.h"
 #include "ntp/Format.h"
 #include "ntp/PrintableText.h"
+#include "nts/NtsReport.h"
 
 #include <cstring>
 
@@ -134,14 +135,9 @@ AuditCheck JudgeNts(const NtsAuditFacts& f)
     const bool certificate = ke.tls.hasCertificate;
     const int64_t notAfter = ke.tls.certificate.notAfter;
     const int64_t daysLeft = (notAfter - f.now) / SecondsPerDay;
-    if (certificate) {
-        const std::string until = FormatLocalDate(notAfter);
-        check.evidence.push_back(notAfter >= f.now
-                                     ? Format("certificate valid until %s: %lld days left", until.c_str(),
-                                              static_cast<long long>(daysLeft))
-                                     : Format("certificate expired on %s, %lld days ago", until.c_str(),
-                                              static_cast<long long>((f.now - notAfter) / SecondsPerDay)));
-    }
+    if (certificate)
+        check.evidence.push_back(Format("certificate valid until %s: %s", FormatLocalDate(notAfter).c_str(),
+                                        DaysLeft(notAfter, f.now).c_str()));
     for (const auto& [what, probe] : {std::pair{"TLS 1.2 only", &f.onlyTls12}, std::pair{"no ntske/1 ALPN", &f.noAlpn},
                                       std::pair{"unknown critical record", &f.unknownCritical}})
         if (probe->run)

@@ -31,14 +31,6 @@ std::string List(const std::vector<std::string>& items)
     return text.empty() ? "none" : text;
 }
 
-std::string DaysLeft(int64_t notAfter, int64_t now)
-{
-    const int64_t left = notAfter - now;
-    const long long days = static_cast<long long>((left >= 0 ? left : left - SecondsPerDay + 1) / SecondsPerDay);
-    const long long count = days >= 0 ? days : -days;
-    const char* unit = count == 1 ? "day" : "days";
-    return days >= 0 ? Format("%lld %s left", count, unit) : Format("expired %lld %s ago", count, unit);
-}
 
 std::string ConnectionText(const NtsKeyExchange& ke)
 {
@@ -128,6 +120,15 @@ void AppendExchange(std::vector<std::string>& blocks, const NtsCheck& check, con
 }
 
 } // namespace
+
+std::string DaysLeft(int64_t notAfter, int64_t now)
+{
+    const int64_t left = notAfter - now;
+    const long long days = static_cast<long long>((left >= 0 ? left : left - SecondsPerDay + 1) / SecondsPerDay);
+    const long long count = days >= 0 ? days : -days;
+    const char* unit = count == 1 ? "day" : "days";
+    return days >= 0 ? Format("%lld %s left", count, unit) : Format("expired %lld %s ago", count, unit);
+}
 
 std::string FormatNtsKeyExchangeBox(const NtsKeyExchange& ke, int64_t now)
 {

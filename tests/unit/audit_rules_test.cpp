@@ -65,7 +65,7 @@ NtsAuditFacts ExpiredNts(int days)
     f.verdict = {"certificate-expired", "the server's certificate expired"};
     f.check.keyExchange.tls.hasCertificate = true;
     f.now = NewYear2024Unix;
-    f.check.keyExchange.tls.certificate.notAfter = f.now - days * 86400 - 100;
+    f.check.keyExchange.tls.certificate.notAfter = f.now - days * 86400;
     return f;
 }
 
@@ -109,7 +109,7 @@ TEST(AuditRules, EachRuleGivesItsResultAndCap)
         {"leap without an answer", JudgeLeap(Silent(), 6), N, G::APlus},
         {"readvar at 30x", JudgeExposure({Answered(364, 12), {}}), F, G::F},
         {"readvar at 10x", JudgeExposure({Answered(120, 12), {}}), W, G::B},
-        {"certificate expired", JudgeNts(ExpiredNts(3)), F, G::C, ", 3 days ago"},
+        {"certificate expired", JudgeNts(ExpiredNts(3)), F, G::C, ": expired 3 days ago"},
         {"burst not sent", JudgeBurst({}), N, G::APlus},
         {"burst unanswered", JudgeBurst({12, 0, "", 0, 0}), N, G::APlus},
         {"both families, intervals meet", JudgeFamilies({At(false, Exchange({})), At(true, Exchange({.offsetMs = 1}))}),
