@@ -31,7 +31,6 @@ std::string List(const std::vector<std::string>& items)
     return text.empty() ? "none" : text;
 }
 
-
 std::string ConnectionText(const NtsKeyExchange& ke)
 {
     switch (ke.connect.outcome) {
